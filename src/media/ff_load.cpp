@@ -42,6 +42,7 @@ struct DlClose {
 using DlHandle = std::unique_ptr<void, DlClose>;
 
 struct TLibraryStatus {
+  std::string Name;  // when not empty, the file name used instead of the composed one
   DlHandle Handle;
   bool Fixuped = false;
   std::vector<DlHandle> Dependencies;  // loaded from the library's folder before it
@@ -120,12 +121,23 @@ TFFLoader::~TFFLoader() {
   Unload(kAllLibraries);
 }
 
-std::string TFFLoader::FileName(TLibrary lib) {
+std::string TFFLoader::FileName(TLibrary lib) const {
+  LoaderState& s = State();
+  {
+    std::lock_guard g(s.lock);
+    if (!s.status[lib].Name.empty()) return s.status[lib].Name;
+  }
   const TLibraryItem& item = kLibraryItems[lib];
   if (item.Name[0] == '\0') return {};
   std::string name = std::string("lib") + item.Name + ".so";
   if (item.Version >= 0) name += "." + std::to_string(item.Version);
   return name;
+}
+
+void TFFLoader::SetLibraryFileName(TLibrary lib, const std::string& name) {
+  LoaderState& s = State();
+  std::lock_guard g(s.lock);
+  s.status[lib].Name = name;
 }
 
 bool TFFLoader::Load(TLibrary lib) {
@@ -134,22 +146,25 @@ bool TFFLoader::Load(TLibrary lib) {
   TLibraryStatus& st = s.status[lib];
   const std::string file = FileName(lib);
   if (!st.Handle) {
-    std::string dir;
-    if (!s.library_path.empty()) {
+    std::string dir, base = file;
+    if (const size_t slash = file.rfind('/'); slash != std::string::npos) {
+      dir = file.substr(0, slash + 1);
+      base = file.substr(slash + 1);
+    } else if (!s.library_path.empty()) {
       dir = s.library_path;
       if (dir.back() != '/') dir += '/';
     }
     void* h = nullptr;
     if (file.empty()) {
       h = dlopen(nullptr, RTLD_NOW);  // the process's own C runtime
-    } else if (!dir.empty() && FileExists(dir + file)) {
-      LoadFolderDependencies(dir, dir + file, st.Dependencies);
-      h = dlopen((dir + file).c_str(), RTLD_NOW | RTLD_LOCAL);
+    } else if (!dir.empty() && FileExists(dir + base)) {
+      LoadFolderDependencies(dir, dir + base, st.Dependencies);
+      h = dlopen((dir + base).c_str(), RTLD_NOW | RTLD_LOCAL);
     } else {
-      h = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+      h = dlopen(base.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     if (!h) {
-      s.last_err_msg = runtime::Format("Load library %s error: %s", (dir + file).c_str(),
+      s.last_err_msg = runtime::Format("Load library %s error: %s", (dir + base).c_str(),
                                        DlErrorText().c_str());
       st.Dependencies.clear();
       return false;

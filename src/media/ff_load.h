@@ -37,8 +37,11 @@ class TFFLoader {
   bool InstallLogger() const { return install_logger_; }
   void SetInstallLogger(bool v) { install_logger_ = v; }
 
-  // The file name a library is loaded by, for example "libavcodec.so.59".
-  static std::string FileName(TLibrary lib);
+  // The file name a library is loaded by: the one set with SetLibraryFileName, else the composed
+  // "lib" + name + ".so." + major version, for example "libavcodec.so.59".
+  std::string FileName(TLibrary lib) const;
+  // Replaces the composed file name (it may carry a directory); empty restores it.
+  void SetLibraryFileName(TLibrary lib, const std::string& name);
 
  private:
   bool install_logger_ = true;

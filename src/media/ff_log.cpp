@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -63,9 +64,14 @@ void LibraryLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
       used = std::snprintf(buf, sizeof buf, "[%s @ %p]", name ? name : "NULL", avcl);
       used = std::clamp(used, 0, static_cast<int>(sizeof buf) - 1);
     }
-    std::vsnprintf(buf + used, sizeof buf - static_cast<size_t>(used), fmt, vl);
-    // Text longer than the buffer is cut at its end; vsnprintf never writes past it.
+    const size_t room = sizeof buf - static_cast<size_t>(used);
+    const int wanted = std::vsnprintf(buf + used, room, fmt, vl);
+    // Text longer than the buffer is cut at its end (vsnprintf never writes past it); a cut line
+    // keeps its line end, so it does not swallow the next message.
     pending += buf;
+    const size_t fmt_len = std::strlen(fmt);
+    if (wanted >= static_cast<int>(room) && fmt_len > 0 && fmt[fmt_len - 1] == '\n')
+      pending += '\n';
     size_t nl;
     while ((nl = pending.find('\n')) != std::string::npos) {
       lines.push_back(pending.substr(0, nl));
