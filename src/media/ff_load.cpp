@@ -1,6 +1,7 @@
 #include "media/ff_load.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -101,6 +102,16 @@ void Fixup(TLibrary lib, const std::string& file_name, void* handle) {
   }
 }
 
+// A bound library stays mapped until the process ends, even after Unload: the media libraries
+// and their dependencies leave thread-local destructors, exit handlers and allocations held by
+// their globals that must not outlive their code. Unload unbinds it; a later Load binds the same
+// module again. A library that fails to bind is freed at once.
+void KeepResident(void* handle) {
+  link_map* map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || !*map->l_name) return;
+  if (void* again = dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(again);
+}
+
 void Unfix(TLibrary lib) {
   for (const SlotEntry& e : BindingTable(lib)) *e.address = nullptr;
 }
@@ -175,6 +186,7 @@ bool TFFLoader::Load(TLibrary lib) {
     try {
       Fixup(lib, file, st.Handle.get());
       st.Fixuped = true;
+      KeepResident(st.Handle.get());
     } catch (const FixupError& e) {
       s.last_err_msg = e.what();
     }
