@@ -11,9 +11,15 @@ using TColor = std::uint32_t;
 constexpr TColor RGBColor(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
-constexpr std::uint8_t RedOf(TColor c) { return std::uint8_t(c & 0xFF); }
-constexpr std::uint8_t GreenOf(TColor c) { return std::uint8_t((c >> 8) & 0xFF); }
-constexpr std::uint8_t BlueOf(TColor c) { return std::uint8_t((c >> 16) & 0xFF); }
+constexpr std::uint8_t RedOf(TColor c) {
+  return std::uint8_t(c & 0xFF);
+}
+constexpr std::uint8_t GreenOf(TColor c) {
+  return std::uint8_t((c >> 8) & 0xFF);
+}
+constexpr std::uint8_t BlueOf(TColor c) {
+  return std::uint8_t((c >> 16) & 0xFF);
+}
 // 0xAARRGGBB with full alpha, the layout of QRgb and of 32-bit BGRA pixels read as one word.
 constexpr std::uint32_t ColorToArgb(TColor c) {
   return 0xFF000000u | (std::uint32_t(RedOf(c)) << 16) | (std::uint32_t(GreenOf(c)) << 8) |
