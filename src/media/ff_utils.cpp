@@ -4,7 +4,6 @@
 #include <langinfo.h>
 
 #include <QDateTime>
-#include <QLocale>
 #include <QTimeZone>
 #include <cctype>
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "media/ffapi.h"
 #include "runtime/format.h"
+#include "runtime/locale_utils.h"
 
 namespace trelvix::media {
 namespace {
@@ -130,16 +130,13 @@ std::string SizeText(int64_t bytes) {
     s = runtime::Format("%.2f MB", bytes / 1048576.0);
   else
     s = runtime::Format("%.2f GB", bytes / 1073741824.0);
-  const QString sep = QLocale::system().decimalPoint();
+  const std::string sep = runtime::DecimalSeparator();
   const size_t dot = s.find('.');
-  if (dot != std::string::npos && sep != ".") s.replace(dot, 1, sep.toStdString());
+  if (dot != std::string::npos && sep != ".") s.replace(dot, 1, sep);
   return s;
 }
 
-int StandardTimeZoneBias() {
-  const QTimeZone zone = QTimeZone::systemTimeZone();
-  return -zone.standardTimeOffset(QDateTime::currentDateTimeUtc()) / 60;
-}
+int StandardTimeZoneBias() { return runtime::StandardTimeZoneBias(); }
 
 double UnixToLocalTime(int64_t seconds) {
   return static_cast<double>(seconds) / 86400.0 + 25569.0 - StandardTimeZoneBias() / 1440.0;

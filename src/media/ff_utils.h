@@ -36,7 +36,7 @@ std::string SizeText(int64_t bytes);
 double UnixToLocalTime(int64_t seconds);
 // A date-time value as "yyyy-mm-dd hh:nn:ss".
 std::string DateTimeText(double date_time);
-// The system zone's standard bias in minutes (UTC = local + bias; daylight saving not applied).
+// The system zone's standard bias in minutes (runtime::StandardTimeZoneBias).
 int StandardTimeZoneBias();
 
 // "name(long name)" of the codec for the parameters, or the fallbacks for unknown codecs.

@@ -1,10 +1,10 @@
 #include "profile/progress_stats.h"
 
 #include <QDateTime>
-#include <QLocale>
-#include <QRegularExpression>
-#include <QTime>
 #include <cmath>
+#include <optional>
+
+#include "runtime/locale_utils.h"
 
 namespace trelvix::profile {
 
@@ -30,21 +30,15 @@ void TProgressStatistics::Tick(double now, int64_t position, int64_t total) {
   remaining_ = RemainingTimeText(static_cast<int64_t>(ms));
 }
 
-std::string LongTimeText(int hours, int minutes, int seconds) {
-  const QLocale locale = QLocale::system();
-  QString format = locale.timeFormat(QLocale::LongFormat);
-  // Drop the time-zone part ("t", "tt" ...) with the blanks around it.
-  format.remove(QRegularExpression("\\s*t+\\s*"));
-  return locale.toString(QTime(hours, minutes, seconds), format).trimmed().toStdString();
-}
-
 std::string RemainingTimeText(int64_t remaining_ms) {
   if (remaining_ms < 0 || remaining_ms >= int64_t{24} * 3600000) return kUnknownRemaining;
   const int hours = static_cast<int>(remaining_ms / 3600000);
   const int minutes = static_cast<int>((remaining_ms - hours * int64_t{3600000}) / 60000);
   const int seconds =
       static_cast<int>((remaining_ms - hours * int64_t{3600000} - minutes * int64_t{60000}) / 1000);
-  std::string text = LongTimeText(hours, minutes, seconds);
+  const std::optional<std::string> formatted = runtime::FormatLongTime(hours, minutes, seconds);
+  if (!formatted) return kUnknownRemaining;
+  std::string text = *formatted;
   if (text.compare(0, 2, "00") == 0) text = text.substr(3, 10);
   return "(-" + text + ")";
 }

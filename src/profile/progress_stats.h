@@ -37,8 +37,6 @@ class TProgressStatistics {
   std::string remaining_;
 };
 
-// A time of day formatted with the user's locale long time format, without a time-zone part.
-std::string LongTimeText(int hours, int minutes, int seconds);
 // "(-" + the remaining time + ")" for a count of milliseconds; kUnknownRemaining when it cannot be
 // shown (negative, 24 hours or more).
 std::string RemainingTimeText(int64_t remaining_ms);
