@@ -1,0 +1,116 @@
+// Burning subtitles into frames: the per-frame handler with its playback state (the next
+// timetable row, the queue of subtitles waiting to be shown, the one on screen and until when),
+// PiszTXT, which lays out and draws one subtitle, and DrawAATextDIVX, which draws one line with
+// its outline. The main window's video hook handler and the headless converter both use it.
+//
+// Threads: StartConversion and the setters run on the main thread while no conversion runs;
+// Process runs on the conversion's worker thread, which alone uses the playback state during a
+// conversion. The handler works on its own copies of the timetable and the settings, so the
+// options window may change them meanwhile. SetSubtitlesOn may be called from any thread.
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "runtime/bitmap.h"
+#include "subtitles/subtitle_layout.h"
+#include "subtitles/subtitle_settings.h"
+#include "subtitles/timetable.h"
+
+namespace trelvix::subtitles {
+
+// One subtitle waiting to be shown.
+struct TKolejkaTXT {
+  QString Text;
+  // Milliseconds from this subtitle's start to the next row's start; 0 when there is no next
+  // row. The reading time uses it to hold a lone subtitle longer.
+  int32_t Gap = 0;
+};
+
+// Where the last subtitle went on the frame (what the scratch bitmap of a drawing holds).
+struct TSubtitleBlock {
+  int Left = 0;    // block left (centred)
+  int Top = 0;     // block top
+  int Width = 0;   // text width: widest line + 25
+  int Height = 0;  // lines × character height + 15
+  int Lines = 0;
+  int FontHeight = 0;  // character height in pixels after the fit
+};
+
+class TSubtitleHook {
+ public:
+  // The presentation time of a frame that has none (the libraries' no-value time stamp).
+  static constexpr int64_t kNoPts = INT64_MIN;
+
+  TSubtitleHook() = default;
+  TSubtitleHook(const TSubtitleHook&) = delete;
+  TSubtitleHook& operator=(const TSubtitleHook&) = delete;
+
+  // A conversion starts: takes copies of the timetable and settings; next row 1, empty queue,
+  // nothing on screen. frame_rate (frames per second, 0 for none) places frames that come
+  // without a presentation time by their number.
+  void StartConversion(const TSubtitleTimetable& timetable, const TSubtitleSettings& settings,
+                       double frame_rate = 0);
+
+  // The subtitle switch (the main window's btnSubOn shown and down). When it is off, Process
+  // asks for the hook to stop for the rest of the conversion.
+  void SetSubtitlesOn(bool on) { subtitles_on_.store(on, std::memory_order_relaxed); }
+  bool SubtitlesOn() const { return subtitles_on_.load(std::memory_order_relaxed); }
+
+  // One frame: takes the rows that have become due, decides what is on screen and draws it into
+  // the bitmap (a 24-bit frame, drawn in place). Returns true when the bitmap was changed (the
+  // caller sets Update). Sets stop_hook when the subtitle switch is off. A failure while drawing
+  // a new subtitle is swallowed (it is tried again on the next frame); other failures throw.
+  bool Process(runtime::TBitmap& bitmap, int64_t pts_us, int32_t frame_number, bool& stop_hook);
+
+  // Draws text into the bitmap. repaint false: a new subtitle, whose display time is worked out
+  // and whose end time is set; true: the current one again, timing unchanged.
+  void PiszTXT(const QString& text, int32_t gap, bool repaint, runtime::TBitmap& bitmap);
+
+  // Draws one line at (x, y): four black copies offset by outline pixels, then the text in
+  // colour at (x + outline div 2, y + outline div 2), with the bitmap's current font size and
+  // style and the given font name. reserved is not used.
+  static void DrawAATextDIVX(runtime::TBitmap& bitmap, int x, const QString& text,
+                             const QString& font_name, runtime::TColor color, int reserved,
+                             int outline, int y);
+
+  // Playback state (worker thread during a conversion, else main thread).
+  int NextRow() const { return next_row_; }
+  const std::deque<TKolejkaTXT>& Queue() const { return queue_; }
+  bool Showing() const { return showing_; }
+  int64_t ShowUntil() const { return show_until_; }
+  int64_t CurrentTime() const { return current_time_; }
+  const QString& CurrentText() const { return current_text_; }
+  // The display time of the subtitle on screen, milliseconds.
+  int64_t DisplayTime() const { return display_time_; }
+  const TSubtitleBlock& LastBlock() const { return block_; }
+  const TSubtitleSettings& Settings() const { return settings_; }
+
+ private:
+  struct TRow {
+    std::optional<int64_t> KeyMs;  // nothing for a key that is not a number: never due
+    QString Text;
+  };
+  int32_t GapAfter(size_t row) const;
+
+  std::vector<TRow> rows_;  // data rows; the timetable's row i is rows_[i - 1]
+  TSubtitleSettings settings_;
+  double frame_rate_ = 0;
+  std::atomic<bool> subtitles_on_{false};
+
+  int next_row_ = 1;
+  std::deque<TKolejkaTXT> queue_;
+  QString current_text_;
+  bool showing_ = false;
+  int64_t show_until_ = 0;
+  int64_t current_time_ = 0;
+  int64_t display_time_ = 4000;
+  TFontState font_;
+  TSubtitleBlock block_;
+};
+
+}  // namespace trelvix::subtitles
