@@ -14,8 +14,7 @@ std::string OutputFileName(const std::string& input, const std::string& file_ext
   std::string base = input;
   const size_t slash = base.rfind('/');
   const size_t dot = base.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
-    base.erase(dot);
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) base.erase(dot);
   std::string name = base + "_(Trelvix)" + file_ext;
   for (int n = 1; file_exists(name); ++n)
     name = base + "_(Trelvix_" + std::to_string(n) + ")" + file_ext;

@@ -27,7 +27,8 @@ TEST_F(ProgressStatsTest, FirstEstimateComesWithTheSecondTick) {
 
 TEST_F(ProgressStatsTest, ConstantPositionGivesTheUnknownText) {
   TProgressStatistics s;
-  for (int i = 0; i < 12; ++i) s.Tick(45000.0 + i * 3 * kSecond, 5 * kUsPerSecond, 100 * kUsPerSecond);
+  for (int i = 0; i < 12; ++i)
+    s.Tick(45000.0 + i * 3 * kSecond, 5 * kUsPerSecond, 100 * kUsPerSecond);
   EXPECT_EQ(s.SampleCount(), 10);
   EXPECT_EQ(s.RemainingText(), kUnknownRemaining);
 }

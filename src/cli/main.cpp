@@ -1,0 +1,257 @@
+// trelvix-iphone-cli: converts one video into an MP4 an iPhone plays, from a terminal.
+//
+//   trelvix-iphone-cli [--lo] [--log-level LEVEL] VIDEO [SUBTITLES]
+//   trelvix-iphone-cli --info VIDEO
+//
+// SUBTITLES (.txt, .sub, .srt, .ssa, .ass, .smi) are burned into the picture with the subtitle
+// settings of the companion player, as the window does.
+// The file is probed, the iPhone profile is built exactly as the window's Add file builds it, and
+// one worker thread converts it while the main thread shows progress and serves the events the
+// worker hands over. Ctrl+C stops the conversion cleanly (the output is finalised).
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_progress.h"
+#include "encoder/ff_encode.h"
+#include "media/ff_log.h"
+#include "profile/iphone_profile.h"
+#include "runtime/application.h"
+#include "runtime/file_utils.h"
+#include "runtime/main_thread.h"
+#include "runtime/settings_store.h"
+#include "subtitles/option_model.h"
+#include "subtitles/subtitle_hook.h"
+
+namespace {
+
+using namespace trelvix;
+
+std::atomic<bool> g_stop_requested{false};
+
+void OnSignal(int) {
+  g_stop_requested = true;
+}
+
+constexpr char kUsage[] =
+    "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] VIDEO [SUBTITLES]\n"
+    "       trelvix-iphone-cli --info VIDEO\n"
+    "       trelvix-iphone-cli --help | --version\n"
+    "\n"
+    "Converts VIDEO into an MP4 file an iPhone plays (H.264 480x320 at 25 fps, AAC stereo),\n"
+    "with SUBTITLES burned into the picture when given,\n"
+    "written next to it as NAME_(Trelvix)_iphone.mp4.\n"
+    "\n"
+    "  --lo              lower quality, smaller file (default: high quality)\n"
+    "  --log-level LEVEL quiet, panic, fatal, error, warning, info, verbose, debug or a number\n"
+    "                    (default: error)\n"
+    "  --info            print the description of VIDEO and exit\n";
+
+struct Options {
+  bool lo = false;
+  bool info = false;
+  std::string log_level = "error";
+  std::vector<std::string> files;
+};
+
+// 0: go on; otherwise the exit code.
+int ParseArgs(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return -1;
+    } else if (a == "--version") {
+      std::printf("%s %s\n", profile::kProgramName, profile::kProgramVersion);
+      return -1;
+    } else if (a == "--lo") {
+      o.lo = true;
+    } else if (a == "--info") {
+      o.info = true;
+    } else if (a == "--log-level") {
+      if (++i >= argc) {
+        std::fprintf(stderr, "--log-level needs a value\n%s", kUsage);
+        return 2;
+      }
+      o.log_level = argv[i];
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      std::fprintf(stderr, "unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    } else {
+      o.files.push_back(a);
+    }
+  }
+  const size_t wanted_max = o.info ? 1 : 2;
+  if (o.files.empty() || o.files.size() > wanted_max) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  return 0;
+}
+
+struct RunResult {
+  std::atomic<bool> done{false};
+  bool finished = false;
+  bool exception = false;
+  std::string message;
+};
+
+int Run(const Options& o) {
+  media::TFFLogger logger;
+  logger.SetTriggerEventInMainThread(false);
+  try {
+    logger.OptLogLevel(o.log_level);
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "invalid log level: %s\n", o.log_level.c_str());
+    return 2;
+  }
+  cli::TProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) != 0);
+  // The logger lets verbose messages through at every level; the terminal shows only what the
+  // chosen level asks for.
+  const media::TLogLevel shown = logger.LogLevel();
+  logger.SetOnLog(
+      [&, shown](runtime::TObject*, uint32_t tid, media::TLogLevel level, const std::string& msg) {
+        if (level > shown) return;
+        progress.Message("#" + std::to_string(tid) + "." + std::to_string(level) + ": " + msg);
+      });
+
+  encoder::TFFEncoder enc;
+  if (!enc.LoadAVLib(runtime::ProgramDir() + "LibAV")) {
+    std::fprintf(stderr, "%s\n", enc.LastErrMsg().c_str());
+    return 1;
+  }
+  decoder::TFFDecoder& probe = *enc.Decoder();
+  const std::string& video = o.files[0];
+  if (!probe.LoadFile(video)) {
+    std::fprintf(stderr, "***File load error: %s\n", probe.LastErrMsg().c_str());
+    return 1;
+  }
+  if (o.info) {
+    std::printf("%s\n", probe.FileInfoText().c_str());
+    probe.CloseFile();
+    return 0;
+  }
+  // Frame-numbered subtitle files are timed with the frame rate of stream 0.
+  subtitles::TOptionModel subtitle_options;
+  subtitle_options.LoadSettings(runtime::UserSettings());
+  const decoder::TVideoStreamInfo stream0 = probe.ReadVideoStreamInfo(0);
+  subtitle_options.SetFrameRate(stream0.FrameRate.den > 0 && stream0.FrameRate.num > 0
+                                    ? double(stream0.FrameRate.num) / stream0.FrameRate.den
+                                    : 1.0);
+  const bool with_subtitles = o.files.size() > 1;
+  if (with_subtitles) {
+    const QString sub = QString::fromStdString(o.files[1]);
+    if (!subtitles::IsSubtitleFileName(sub)) {
+      std::fprintf(stderr, "Not a subtitle file (.txt, .sub, .srt, .ssa, .ass, .smi): %s\n",
+                   o.files[1].c_str());
+      probe.CloseFile();
+      return 2;
+    }
+    const subtitles::TLoadTXTResult loaded = subtitle_options.LoadTXT(sub);
+    if (!loaded.Loaded) {
+      std::fprintf(stderr, "Subtitles not loaded from %s%s%s\n", o.files[1].c_str(),
+                   loaded.Error.isEmpty() ? "" : ": ", loaded.Error.toStdString().c_str());
+      probe.CloseFile();
+      return 1;
+    }
+  }
+
+  profile::TIPhoneProfile profile;
+  profile.SetQuality(o.lo ? profile::TQuality::Lo : profile::TQuality::Hi);
+  profile.SetSourceDecoder(&probe);
+  encoder::TOutputOptions out;
+  encoder::TInputOptions in;
+  profile.BuildOutputOptions(out);
+  profile.BuildInputOptions(in);
+  probe.CloseFile();
+  // Without subtitles nothing is drawn, so the frames need not make the round trip through a
+  // bitmap: the output is the same picture, converted faster and without the colour round trip.
+  if (!with_subtitles) out.VideoInputHook = false;
+
+  const int task = enc.AddTask(in.FileName, &in);
+  if (task < 0) {
+    std::fprintf(stderr, "***File open error: %s\n", enc.LastErrMsg().c_str());
+    return 1;
+  }
+  if (!enc.SetOutputFile(task, out.FileName, &out)) {
+    std::fprintf(stderr, "***Cannot do convert, error: %s\n", enc.LastErrMsg().c_str());
+    enc.RemoveTask(task);
+    return 1;
+  }
+
+  subtitles::TSubtitleHook burn_in;
+  if (with_subtitles) {
+    runtime::EnsureGuiApplication();  // text drawing needs the GUI application object
+    burn_in.StartConversion(subtitle_options.TimeTXTEditor(), subtitle_options.Settings(),
+                            subtitle_options.FrameRate());
+    burn_in.SetSubtitlesOn(true);
+    enc.SetOnVideoInputHook([&](runtime::TObject*, encoder::PHookInfo info) {
+      info->Update = burn_in.Process(*info->Bitmap, info->PTS, info->FrameNumber, info->StopHook);
+    });
+  }
+
+  RunResult result;
+  enc.SetOnProgress([&](runtime::TObject*, encoder::PProgressInfo p) {
+    progress.Update({p->CurrentDuration, p->TotalDuration, p->FPS, p->CurrentSize});
+  });
+  enc.SetOnTerminate([&](runtime::TObject*, const encoder::TTerminateInfo& t) {
+    if (t.TaskIndex < 0) {
+      result.done = true;
+      return;
+    }
+    result.finished = t.Finished;
+    result.exception = t.Exception;
+    result.message = t.ExceptionMsg;
+  });
+
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  enc.Start(1);
+  bool stopping = false;
+  auto next_tick = std::chrono::steady_clock::now();
+  while (!result.done) {
+    runtime::CheckSynchronize(50);
+    if (g_stop_requested && !stopping) {
+      stopping = true;
+      enc.Stop(false);
+    }
+    if (std::chrono::steady_clock::now() >= next_tick) {
+      progress.Tick();
+      next_tick += std::chrono::milliseconds(profile::kStatIntervalMs);
+    }
+  }
+  progress.Finish();
+  enc.SetOnProgress(nullptr);
+  enc.SetOnTerminate(nullptr);
+  enc.ClearTasks();
+
+  if (result.exception) {
+    std::fprintf(stderr, "Conversion failed: %s\n", result.message.c_str());
+    return 1;
+  }
+  if (!result.finished) {
+    std::fprintf(stderr, "Conversion stopped; the part converted so far is in %s\n",
+                 out.FileName.c_str());
+    return 130;
+  }
+  std::printf("%s\n", out.FileName.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  Options o;
+  if (const int r = ParseArgs(argc, argv, o); r != 0) return r < 0 ? 0 : r;
+  return Run(o);
+}

@@ -1,0 +1,21 @@
+// The post-hook set.
+#include "engine/ffmpeg.h"
+#include "media/ff_log.h"
+
+namespace trelvix::engine {
+
+// Stop, Pause, Resume, Abort and DoTerminate belong to the worker thread: ffmpeg_thread.cpp.
+
+void TCustomFFmpeg::SetPostHooks(TPostHooks hooks) {
+  std::lock_guard lock(PostHookLock());
+  if (hooks == FPostHooks) return;
+  FPostHooks = hooks;
+  FPostHooksChanged = true;
+}
+
+TPostHooks TCustomFFmpeg::PostHooks() const {
+  std::lock_guard lock(PostHookLock());
+  return FPostHooks;
+}
+
+}  // namespace trelvix::engine

@@ -1,0 +1,128 @@
+// Video hooks of a running conversion: the input hook (or the frame-hook libraries) on each
+// decoded picture, the output hook and the post hooks (preview bitmaps) on each picture about to
+// be encoded.
+#include "engine/ffmpeg.h"
+#include "engine/ffmpeg_messages.h"
+#include "engine/transcode_streams.h"
+#include "media/ff_log.h"
+
+namespace trelvix::engine {
+namespace {
+
+// Makes `dst` a writable picture like `src` and copies `src` into it; false when out of memory.
+bool CopyInto(AVFrame* dst, const AVFrame* src) {
+  if (dst->format != src->format || dst->width != src->width || dst->height != src->height ||
+      !dst->buf[0]) {
+    ff::av_frame_unref(dst);
+    dst->format = src->format;
+    dst->width = src->width;
+    dst->height = src->height;
+    if (ff::av_frame_get_buffer(dst, 0) < 0) return false;
+  } else if (ff::av_frame_make_writable(dst) < 0) {
+    return false;
+  }
+  if (ff::av_frame_copy(dst, src) < 0) return false;
+  ff::av_frame_copy_props(dst, src);
+  return true;
+}
+
+}  // namespace
+
+bool TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event,
+                                  AVFrame* frame, int frame_number, int64_t pts,
+                                  bool* bitmap_current) {
+  if (bitmap_current) *bitmap_current = false;
+  if (!ctx.ConvertToRGB(frame, false) || !ctx.Bitmap()) {
+    LogF(media::llError, "%s", msg::kToRGBFail);
+    event = nullptr;
+    return false;
+  }
+  bool update = true, stop = false;
+  try {
+    event(this, ctx.Bitmap(), frame_number, pts, update, stop);
+  } catch (const std::exception& e) {
+    LogF(media::llError, "%s%s", msg::kVideoHookError, e.what());
+    update = false;
+  } catch (...) {
+    LogF(media::llError, "%s%s", msg::kVideoHookError, "unknown exception");
+    update = false;
+  }
+  bool ok = true;
+  if (update) {
+    ctx.BitmapToRGB();
+    if (!ctx.InPlace() && !ctx.ConvertFromRGB(frame)) {
+      LogF(media::llError, "%s", msg::kFromRGBFail);
+      ok = false;
+    }
+  }
+  if (bitmap_current) *bitmap_current = ok && update;
+  if (stop || !ok) event = nullptr;
+  return ok;
+}
+
+AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
+  ++ist.frame_number;
+  if (!Fdo_deinterlace && !FOnInputVideoHook && FFrameHooks.empty()) return frame;
+  AVFrame* pic = r.hook_frame.get();
+  if (!CopyInto(pic, frame)) {
+    LogF(media::llError, "%s", msg::kHookBufMalloc);
+    return frame;
+  }
+  if (FOnInputVideoHook) {
+    VideoHookCall(r.in_rgb, FOnInputVideoHook, pic, ist.frame_number, ist.pts, nullptr);
+  } else {
+    for (TFrameHookEntry& e : FFrameHooks) {
+      TFramePicture p{};
+      for (int i = 0; i < 4; ++i) {
+        p.data[i] = pic->data[i];
+        p.linesize[i] = pic->linesize[i];
+      }
+      e.Process(e.ctx, &p, pic->format, pic->width, pic->height, ist.pts);
+    }
+  }
+  return pic;
+}
+
+void TCustomFFmpeg::RunOutputHooks(TTranscodeState& r, TAVOutputStream& ost, AVFrame*& frame) {
+  const int number = ost.frame_number + 1;
+  const int64_t pts = ff::av_rescale_q(frame->pts, ost.enc->time_base, AVRational{1, AV_TIME_BASE});
+  r.bitmap_current = false;
+  if (FOnOutputVideoHook) {
+    AVFrame* copy = r.out_hook_frame.get();
+    if (!CopyInto(copy, frame)) {
+      LogF(media::llError, "%s", msg::kHookBufMalloc);
+    } else {
+      VideoHookCall(r.out_rgb, FOnOutputVideoHook, copy, number, pts, &r.bitmap_current);
+      frame = copy;  // decoder buffers are never written
+    }
+  }
+  RunPostHooks(r, frame, number, pts);
+}
+
+void TCustomFFmpeg::RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number,
+                                 int64_t pts) {
+  std::lock_guard lock(PostHookLock());
+  TPostHooks hooks = FPostHooks;
+  if (hooks == 0) return;
+  const int64_t now = ff::av_gettime();
+  const bool due = now - r.preview_last_time > PreviewInterval;
+  if ((hooks & PostHookBit(phBitmap)) && FOnPreviewBitmap) {
+    if (due) {
+      bool ok = r.bitmap_current && !FPostHooksChanged && r.out_rgb.Bitmap();
+      if (!ok) ok = r.out_rgb.ConvertToRGB(frame, false) && r.out_rgb.Bitmap();
+      if (ok) {
+        FOnPreviewBitmap(this, r.out_rgb.Bitmap(), frame_number, pts);
+      } else {
+        LogF(media::llError, "%s", msg::kToRGBFail);
+        hooks &= static_cast<TPostHooks>(~PostHookBit(phBitmap));
+      }
+      r.preview_last_time = now;
+    }
+  }
+  // phPreview paints into the engine's preview window, which the window system front end
+  // provides; without one there is nothing to paint.
+  FPostHooks = hooks;
+  FPostHooksChanged = false;
+}
+
+}  // namespace trelvix::engine

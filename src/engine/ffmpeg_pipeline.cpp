@@ -1,0 +1,863 @@
+// The packet loop of a conversion: input choice, time stamps, decoding, video and audio out
+// with their synchronisation, stream copy, subtitles, flushing, writing and the trailer.
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "engine/ffmpeg.h"
+#include "engine/ffmpeg_messages.h"
+#include "engine/transcode_streams.h"
+#include "media/ff_load.h"
+#include "media/ff_log.h"
+#include "media/ff_utils.h"
+#include "runtime/format.h"
+
+namespace trelvix::engine {
+namespace {
+
+using media::llError;
+using media::llVerbose;
+using runtime::Format;
+
+constexpr AVRational kTimeBaseQ{1, AV_TIME_BASE};
+
+std::string TypeName(AVMediaType t) {
+  return media::MediaTypeName(static_cast<int>(t));
+}
+
+int KindOf(AVMediaType t) {
+  switch (t) {
+    case AVMEDIA_TYPE_VIDEO:
+      return mkVideo;
+    case AVMEDIA_TYPE_AUDIO:
+      return mkAudio;
+    case AVMEDIA_TYPE_SUBTITLE:
+      return mkSubtitle;
+    default:
+      return mkData;
+  }
+}
+
+AVMediaType OutType(const TAVOutputStream& ost) {
+  return ost.st->codecpar->codec_type;
+}
+
+}  // namespace
+
+// --- Main loop ---
+
+void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
+  const int nb_files = Fnb_input_files;
+  std::vector<char> no_packet(nb_files, 0);
+  int no_packet_count = 0;
+  int join_file = 0;
+  const int width = FJoinMode ? static_cast<int>(Foutput_files[0]->streams.size()) : 0;
+  AVPacket* pkt = r.pkt.get();
+  int file_index = 0;
+
+  while (!FBroken) {
+    PauseGate();
+    if (FBroken) break;
+
+    // 1. The input to read.
+    file_index = -1;
+    double ipts_min = 1e100, opts_min = 1e100;
+    const size_t first = FJoinMode ? static_cast<size_t>(join_file * width) : 0;
+    const size_t last = FJoinMode ? first + width : r.ost.size();
+    for (size_t i = first; i < last; ++i) {
+      TAVOutputStream& ost = *r.ost[i];
+      TAVInputStream& ist = *r.ist[ost.source_index];
+      if (ist.is_past_recording_time || no_packet[ist.file_index]) continue;
+      const double opts = ost.last_pts_us / 1e6;
+      const double ipts = ist.pts / 1e6;
+      if (!r.input_files[ist.file_index].eof_reached) {
+        if (Finput_sync ? ipts < ipts_min : opts < opts_min) {
+          ipts_min = std::min(ipts, ipts_min);
+          opts_min = std::min(opts, opts_min);
+          file_index = ist.file_index;
+        }
+      }
+      if (ost.frame_number >= Fmax_frames[KindOf(OutType(ost))]) {
+        file_index = -1;
+        break;
+      }
+    }
+    if (FJoinMode && file_index >= 0) file_index = join_file;
+
+    // 2. Nothing to read now.
+    if (file_index < 0) {
+      if (FJoinMode || no_packet_count == 0) break;
+      std::fill(no_packet.begin(), no_packet.end(), 0);
+      no_packet_count = 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+
+    // 3. File-size limit.
+    if (Flimit_filesize != 0) {
+      AVIOContext* pb = Foutput_files[0]->ctx->pb;
+      if (pb && ff::avio_seek(pb, 0, SEEK_CUR) > Flimit_filesize) break;
+    }
+
+    // 4. Read.
+    AVFormatContext* ic = Finput_files[file_index].ctx.get();
+    const int ret = ff::av_read_frame(ic, pkt);
+    if (ret == AVERROR(EAGAIN)) {
+      no_packet[file_index] = 1;
+      ++no_packet_count;
+      continue;
+    }
+    if (ret < 0) {
+      r.input_files[file_index].eof_reached = true;
+      if (Fopt_shortest && !FJoinMode) break;
+      if (FJoinMode) {
+        // Segment switch: flush this input's decoders, continue the streams with the next.
+        for (int k = 0; k < r.input_files[file_index].nb_streams; ++k) {
+          TAVInputStream& ist = *r.ist[r.input_files[file_index].ist_index + k];
+          if (ist.decoding_needed && !ist.decoder_flushed) {
+            OutputPacket(r, ist, nullptr);
+            ff::avcodec_flush_buffers(ist.dec.get());
+          }
+        }
+        if (file_index + 1 >= nb_files) break;
+        double end = 0;
+        for (size_t i = first; i < last; ++i) {
+          TAVOutputStream& o = *r.ost[i];
+          end = std::max(end, o.last_pts_us / 1e6);
+          o.show_fps = false;
+          if (i + width < r.ost.size()) {
+            TAVOutputStream& next = *r.ost[i + width];
+            next.sync_opts = o.sync_opts;
+            next.frame_number = o.frame_number;
+            next.last_pts_us = o.last_pts_us;
+            next.show_fps = true;
+          }
+        }
+        Finput_files_ts_offset[file_index + 1] += std::llround(end * 1000000.0);
+        join_file = file_index + 1;
+      }
+      continue;
+    }
+
+    // 5. A packet.
+    std::fill(no_packet.begin(), no_packet.end(), 0);
+    no_packet_count = 0;
+    if (Fdo_pkt_dump)
+      ff::av_log(nullptr, AV_LOG_DEBUG, "packet stream %d size %d\n", pkt->stream_index, pkt->size);
+    const TAVInputFile& inf = r.input_files[file_index];
+    if (pkt->stream_index >= inf.nb_streams) {
+      ff::av_packet_unref(pkt);
+      continue;
+    }
+    TAVInputStream& ist = *r.ist[inf.ist_index + pkt->stream_index];
+    if (ist.discard) {
+      ff::av_packet_unref(pkt);
+      continue;
+    }
+
+    // 6. Time stamps: offset, scale, discontinuity.
+    const AVRational stb = ist.st->time_base;
+    const int64_t offset = ff::av_rescale_q(Finput_files_ts_offset[file_index], kTimeBaseQ, stb);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+    const double scale = pkt->stream_index < kMaxStreams
+                             ? Finput_files_ts_scale[file_index][pkt->stream_index]
+                             : 0.0;
+    if (scale != 0) {
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(pkt->dts * scale);
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(pkt->pts * scale);
+    }
+    if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != kNoValue &&
+        (ic->iformat->flags & AVFMT_TS_DISCONT) && !Fcopy_ts) {
+      const int64_t pkt_dts = ff::av_rescale_q(pkt->dts, stb, kTimeBaseQ);
+      const int64_t delta = pkt_dts - ist.next_pts;
+      if (std::llabs(delta) > static_cast<int64_t>(Fdts_delta_threshold * 1000000.0) ||
+          pkt_dts + 1 < ist.pts) {
+        Finput_files_ts_offset[file_index] -= delta;
+        if (Fverbose >= 3)
+          LogF(llVerbose, msg::kDiscontinuity, static_cast<int>(delta),
+               static_cast<int>(Finput_files_ts_offset[file_index]));
+        const int64_t d = ff::av_rescale_q(delta, kTimeBaseQ, stb);
+        pkt->dts -= d;
+        if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+      }
+    }
+
+    // 7. Recording limit.
+    if (Frecording_time != INT64_MAX && pkt->pts != AV_NOPTS_VALUE &&
+        ff::av_compare_ts(pkt->pts, stb, Frecording_time + Fstart_time, kTimeBaseQ) >= 0) {
+      ist.is_past_recording_time = true;
+      ff::av_packet_unref(pkt);
+      continue;
+    }
+
+    // 8. Output.
+    if (!OutputPacket(r, ist, pkt)) {
+      const std::string m = Format(msg::kDecodeError, ist.file_index, ist.index,
+                                   TypeName(ist.st->codecpar->codec_type).c_str());
+      ff::av_packet_unref(pkt);
+      if (Fexit_on_error) throw FFmpegException(m);
+      if (Fverbose >= 0) LogF(llVerbose, "%s", m.c_str());
+      continue;
+    }
+    ff::av_packet_unref(pkt);
+
+    // 9. Report.
+    if (ff::av_gettime() - r.last_report > ReportInterval) {
+      r.last_report = ff::av_gettime();
+      PrintReport(r, false, file_index);
+    }
+  }
+
+  // After the loop: flush decoders and encoders, trailers, final report.
+  for (auto& ip : r.ist)
+    if (ip->decoding_needed && !ip->decoder_flushed) OutputPacket(r, *ip, nullptr);
+  FlushEncoders(r);
+  for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j) {
+    const int err = ff::av_write_trailer(Foutput_files[j]->ctx.get());
+    if (err < 0) throw FFmpegException(media::LibErrorText("av_write_trailer()", err));
+  }
+  PrintReport(r, true, -1);
+  FFinished = !FBroken;
+}
+
+// --- One packet of an input stream (null: the end-of-stream flush) ---
+
+bool TCustomFFmpeg::OutputPacket(TTranscodeState& r, TAVInputStream& ist, AVPacket* pkt) {
+  if (ist.next_pts == kNoValue) ist.next_pts = ist.pts;
+  if (pkt && pkt->dts != AV_NOPTS_VALUE)
+    ist.next_pts = ist.pts = ff::av_rescale_q(pkt->dts, ist.st->time_base, kTimeBaseQ);
+  const AVMediaType type = ist.st->codecpar->codec_type;
+
+  if (!ist.decoding_needed) {
+    if (!pkt) return true;
+    // Stream copy: the time advances by the packet.
+    ist.pts = ist.next_pts;
+    if (type == AVMEDIA_TYPE_AUDIO && ist.st->codecpar->sample_rate > 0 &&
+        ist.st->codecpar->frame_size > 0)
+      ist.next_pts +=
+          int64_t{ist.st->codecpar->frame_size} * 1000000 / ist.st->codecpar->sample_rate;
+    else if (pkt->duration > 0)
+      ist.next_pts += ff::av_rescale_q(pkt->duration, ist.st->time_base, kTimeBaseQ);
+    for (auto& op : r.ost)
+      if (r.ist[op->source_index].get() == &ist && op->setup->stream_copy)
+        CopyPacket(r, *op, ist, pkt);
+    return true;
+  }
+
+  AVCodecContext* dec = ist.dec.get();
+  if (type == AVMEDIA_TYPE_SUBTITLE) {
+    if (!pkt) {
+      ist.decoder_flushed = true;
+      return true;
+    }
+    AVSubtitle sub{};
+    int got = 0;
+    if (ff::avcodec_decode_subtitle2(dec, &sub, &got, pkt) < 0) return false;
+    if (!got) return true;
+    for (auto& op : r.ost)
+      if (r.ist[op->source_index].get() == &ist && op->encoding_needed)
+        DoSubtitleOut(r, *op, ist, &sub, pkt->pts);
+    ff::avsubtitle_free(&sub);
+    return true;
+  }
+  if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return false;
+
+  int ret = ff::avcodec_send_packet(dec, pkt);
+  if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) return false;
+  AVFrame* frame = ist.frame.get();
+  for (;;) {
+    ret = ff::avcodec_receive_frame(dec, frame);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+    if (ret < 0) return false;
+    if (type == AVMEDIA_TYPE_VIDEO)
+      HandleDecodedVideo(r, ist, frame);
+    else
+      HandleDecodedAudio(r, ist, frame);
+    ff::av_frame_unref(frame);
+    if (FBroken && pkt) break;
+  }
+  if (!pkt) ist.decoder_flushed = true;
+  return true;
+}
+
+void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
+  const AVRational stb = ist.st->time_base;
+  const int64_t ts = frame->best_effort_timestamp;
+  ist.pts = ts != AV_NOPTS_VALUE ? ff::av_rescale_q(ts, stb, kTimeBaseQ)
+                                 : (ist.next_pts != kNoValue ? ist.next_pts : 0);
+  int64_t dur =
+      frame->pkt_duration > 0 ? ff::av_rescale_q(frame->pkt_duration, stb, kTimeBaseQ) : 0;
+  if (dur <= 0) {
+    AVRational rate = ist.dec->framerate.num > 0 ? ist.dec->framerate : ist.st->avg_frame_rate;
+    if (rate.num > 0 && rate.den > 0) dur = int64_t{1000000} * rate.den / rate.num;
+  }
+  if (dur > 0) dur = dur * (2 + frame->repeat_pict) / 2;
+  ist.next_pts = ist.pts + dur;
+  ist.quality = static_cast<float>(frame->quality);
+
+  AVFrame* picture = RunInputHook(r, ist, frame);
+
+  if (Frate_emu) {
+    const int64_t ahead = ist.pts - (ff::av_gettime() - ist.start);
+    if (ahead > 1000) std::this_thread::sleep_for(std::chrono::microseconds(ahead));
+  }
+  if (Fstart_time != 0 && ist.pts < Fstart_time) return;
+  const auto out = [&](AVFrame* pic) {
+    for (auto& op : r.ost)
+      if (r.ist[op->source_index].get() == &ist && op->encoding_needed && op->enc)
+        DoVideoOut(r, *op, ist, pic);
+  };
+  if (!ist.input_video_filter) {
+    out(picture);
+    return;
+  }
+  picture->pts = frame->best_effort_timestamp;
+  if (ff::av_buffersrc_add_frame_flags(ist.input_video_filter, picture,
+                                       AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+    return;
+  AVFrame* filtered = ist.filter_frame.get();
+  const AVRational ftb = ff::av_buffersink_get_time_base(ist.out_video_filter);
+  while (ff::av_buffersink_get_frame(ist.out_video_filter, filtered) >= 0) {
+    if (filtered->pts != AV_NOPTS_VALUE) ist.pts = ff::av_rescale_q(filtered->pts, ftb, kTimeBaseQ);
+    for (auto& op : r.ost)
+      if (op->enc && filtered->sample_aspect_ratio.num && r.ist[op->source_index].get() == &ist)
+        op->enc->sample_aspect_ratio = filtered->sample_aspect_ratio;
+    out(filtered);
+    ff::av_frame_unref(filtered);
+  }
+}
+
+void TCustomFFmpeg::HandleDecodedAudio(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
+  AVCodecContext* dec = ist.dec.get();
+  const AVRational stb = ist.st->time_base;
+  const int64_t ts = frame->best_effort_timestamp;
+  if (ts != AV_NOPTS_VALUE)
+    ist.pts = ff::av_rescale_q(ts, stb, kTimeBaseQ);
+  else if (ist.next_pts != kNoValue)
+    ist.pts = ist.next_pts;
+  const int channels = frame->ch_layout.nb_channels;
+  const int rate = frame->sample_rate;
+  const int nb = frame->nb_samples;
+  if (channels <= 0 || rate <= 0 || nb <= 0) return;
+
+  // Interleaved signed 16-bit, the form the hooks and the rules below take.
+  if (!ist.to_s16 || ist.to_s16_rate != rate || ist.to_s16_channels != channels ||
+      ist.to_s16_fmt != frame->format) {
+    SwrContext* swr = nullptr;
+    if (ff::swr_alloc_set_opts2(&swr, &frame->ch_layout, AV_SAMPLE_FMT_S16, rate, &frame->ch_layout,
+                                static_cast<AVSampleFormat>(frame->format), rate, 0, nullptr) < 0 ||
+        ff::swr_init(swr) < 0) {
+      ff::swr_free(&swr);
+      throw FFmpegException(
+          Format(msg::kCannotConvert,
+                 ff::av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format)), "s16"));
+    }
+    ist.to_s16.reset(swr);
+    ist.to_s16_rate = rate;
+    ist.to_s16_channels = channels;
+    ist.to_s16_fmt = frame->format;
+  }
+  if (r.s16.size() < static_cast<size_t>(nb) * channels)
+    r.s16.resize(static_cast<size_t>(nb) * channels);
+  uint8_t* out = reinterpret_cast<uint8_t*>(r.s16.data());
+  const int got = ff::swr_convert(ist.to_s16.get(), &out, nb,
+                                  const_cast<const uint8_t**>(frame->extended_data), nb);
+  if (got <= 0) return;
+  ist.next_pts = ist.pts + int64_t{got} * 1000000 / rate;
+  (void)dec;
+
+  const int bytes = got * channels * 2;
+  if (FOnAudioHook) FOnAudioHook(this, ist.pts, out, bytes, rate, channels, AV_SAMPLE_FMT_S16);
+  if (Faudio_volume != 256) {
+    const int vol = Faudio_volume;
+    int16_t* s = r.s16.data();
+    for (int i = 0, n = got * channels; i < n; ++i) {
+      const int v = (s[i] * vol + 128) >> 8;  // floor((s * vol + 128) / 256)
+      s[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+    }
+  }
+  if (Frate_emu) {
+    const int64_t ahead = ist.pts - (ff::av_gettime() - ist.start);
+    if (ahead > 1000) std::this_thread::sleep_for(std::chrono::microseconds(ahead));
+  }
+  if (Fstart_time != 0 && ist.pts < Fstart_time) return;
+  for (auto& op : r.ost)
+    if (r.ist[op->source_index].get() == &ist && op->encoding_needed && op->enc)
+      DoAudioOut(r, *op, ist, r.s16.data(), got);
+}
+
+// --- Video out ---
+
+void TCustomFFmpeg::DoVideoOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
+                               AVFrame* in) {
+  AVCodecContext* enc = ost.enc;
+  const double sync_ipts = static_cast<double>(r.ist[ost.sync_index]->pts - Fstart_time) /
+                           AV_TIME_BASE / av_q2d(enc->time_base);
+  int nb_frames = 1;
+  if (Fvideo_sync_method != 0) {
+    const double vdelta = sync_ipts - static_cast<double>(ost.sync_opts);
+    const AVOutputFormat* ofmt = Foutput_files[ost.file_index]->ctx->oformat;
+    if (vdelta < -1.1) {
+      nb_frames = 0;
+    } else if (Fvideo_sync_method == 2 ||
+               (Fvideo_sync_method < 0 && (ofmt->flags & AVFMT_VARIABLE_FPS))) {
+      if (vdelta <= -0.6)
+        nb_frames = 0;
+      else if (vdelta > 0.6)
+        ost.sync_opts = std::llround(sync_ipts);
+    } else if (vdelta > 1.1) {
+      nb_frames = static_cast<int>(std::lround(vdelta));
+    }
+    if (nb_frames == 0) {
+      ++Fnb_frames_drop;
+      FShowDupOrDrop = true;
+      if (Fverbose > 2) LogF(llVerbose, "%s", msg::kDrop);
+    } else if (nb_frames > 1) {
+      Fnb_frames_dup += nb_frames - 1;
+      FShowDupOrDrop = true;
+      if (Fverbose > 2) LogF(llVerbose, msg::kDup, nb_frames - 1);
+    }
+  } else {
+    ost.sync_opts = std::llround(sync_ipts);
+  }
+  nb_frames = std::min(nb_frames, Fmax_frames[mkVideo] - ost.frame_number);
+  if (nb_frames <= 0) return;
+
+  AVFrame* picture = in;
+  const int cw = in->width - ost.leftBand - ost.rightBand;
+  const int ch = in->height - ost.topBand - ost.bottomBand;
+  if (!FEnableFilter && (cw != ost.resample_width || ch != ost.resample_height ||
+                         in->format != ost.resample_pix_fmt)) {
+    LogF(media::llQuiet, msg::kFrameSizeChanged, ist.file_index, ist.index, in->width, in->height,
+         ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(in->format)));
+    if (!ost.video_resample) {
+      // A picture the encoder cannot take as it is now goes through the scaler from here on.
+      ost.video_resample = true;
+      ost.pict_tmp = media::MakeFrame();
+      if (!ost.pict_tmp) throw FFmpegException(msg::kTempPicture);
+      ost.pict_tmp->format = enc->pix_fmt;
+      ost.pict_tmp->width = enc->width;
+      ost.pict_tmp->height = enc->height;
+      if (ff::av_frame_get_buffer(ost.pict_tmp.get(), 0) < 0)
+        throw FFmpegException(msg::kTempPicture);
+      ost.original_width = ost.resample_width + ost.leftBand + ost.rightBand;
+      ost.original_height = ost.resample_height + ost.topBand + ost.bottomBand;
+    }
+    if (ost.original_height > 0 && ost.original_width > 0) {
+      const auto even = [](int v) { return v & ~1; };
+      ost.topBand = even(ost.original_topBand * in->height / ost.original_height);
+      ost.bottomBand = even(ost.original_bottomBand * in->height / ost.original_height);
+      ost.leftBand = even(ost.original_leftBand * in->width / ost.original_width);
+      ost.rightBand = even(ost.original_rightBand * in->width / ost.original_width);
+    }
+    ost.resample_width = in->width - ost.leftBand - ost.rightBand;
+    ost.resample_height = in->height - ost.topBand - ost.bottomBand;
+    ost.resample_pix_fmt = in->format;
+    ost.img_resample_ctx.reset();
+  }
+  if (ost.video_resample) {
+    if (!ost.pict_tmp) {
+      ost.pict_tmp = media::MakeFrame();
+      ost.pict_tmp->format = enc->pix_fmt;
+      ost.pict_tmp->width = enc->width;
+      ost.pict_tmp->height = enc->height;
+      if (ff::av_frame_get_buffer(ost.pict_tmp.get(), 0) < 0)
+        throw FFmpegException(msg::kTempPicture);
+    }
+    if (!ost.img_resample_ctx) {
+      SwsContext* sws = ff::sws_alloc_context();
+      if (!sws) throw FFmpegException(msg::kResampleContext);
+      ost.img_resample_ctx.reset(sws);
+      ff::av_opt_set_int(sws, "srcw", ost.resample_width, 0);
+      ff::av_opt_set_int(sws, "srch", ost.resample_height, 0);
+      ff::av_opt_set_int(sws, "src_format", ost.resample_pix_fmt, 0);
+      ff::av_opt_set_int(sws, "dstw", enc->width, 0);
+      ff::av_opt_set_int(sws, "dsth", enc->height, 0);
+      ff::av_opt_set_int(sws, "dst_format", enc->pix_fmt, 0);
+      ff::av_opt_set_int(sws, "sws_flags", Fsws_flags, 0);
+      if (ff::sws_init_context(sws, nullptr, nullptr) < 0)
+        throw FFmpegException(msg::kResampleContext);
+    }
+    // Cropping: the source planes start at the top-left corner of the kept area.
+    const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
+    const AVPixFmtDescriptor* desc =
+        ff::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(in->format));
+    for (int p = 0; p < 4 && in->data[p]; ++p) {
+      const bool chroma = desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && (p == 1 || p == 2);
+      const int y = chroma ? ost.topBand >> desc->log2_chroma_h : ost.topBand;
+      int x = chroma ? ost.leftBand >> desc->log2_chroma_w : ost.leftBand;
+      if (desc && p < desc->nb_components) x *= std::max(1, static_cast<int>(desc->comp[p].step));
+      src[p] = in->data[p] + static_cast<ptrdiff_t>(y) * in->linesize[p] + x;
+    }
+    if (ff::av_frame_make_writable(ost.pict_tmp.get()) < 0)
+      throw FFmpegException(msg::kTempPicture);
+    ff::sws_scale(ost.img_resample_ctx.get(), src, in->linesize, 0, ost.resample_height,
+                  ost.pict_tmp->data, ost.pict_tmp->linesize);
+    picture = ost.pict_tmp.get();
+  }
+
+  AVFrame* ef = ost.enc_frame.get();
+  for (int i = 0; i < nb_frames; ++i) {
+    if (FBroken) break;
+    AVFrame* frame = picture;
+    if (picture != ost.pict_tmp.get()) {
+      // The decoder's picture is handed on by reference, not copied.
+      ff::av_frame_unref(ef);
+      if (ff::av_frame_ref(ef, picture) < 0) throw FFmpegException(msg::kVideoEncodingFailed);
+      frame = ef;
+    }
+    frame->interlaced_frame = in->interlaced_frame;
+    if (enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME))
+      frame->top_field_first = Ftop_field_first == -1 ? in->top_field_first : Ftop_field_first;
+    frame->quality =
+        static_cast<int>(std::lround(Fsame_quality ? ist.quality : ost.setup->quality));
+    if (!Fme_threshold) frame->pict_type = AV_PICTURE_TYPE_NONE;
+    frame->pts = ost.sync_opts;
+    frame->pkt_duration = 1;
+    if (FOnOutputVideoHook || PostHooks() != 0) RunOutputHooks(r, ost, frame);
+    EncodeAndWrite(r, ost, frame);
+    ++ost.sync_opts;
+    ++ost.frame_number;
+  }
+  ff::av_frame_unref(ef);
+  ost.last_pts_us = ff::av_rescale_q(ost.sync_opts, enc->time_base, kTimeBaseQ);
+}
+
+// --- Audio out ---
+
+void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
+                               const int16_t* samples, int nb_samples) {
+  AVCodecContext* enc = ost.enc;
+  AVCodecContext* dec = ist.dec.get();
+  const int in_ch = ist.to_s16_channels;
+  const int in_rate = ist.to_s16_rate;
+  const int out_ch = enc->ch_layout.nb_channels;
+  const int out_rate = enc->sample_rate;
+  if (in_ch != out_ch) ost.audio_resample = true;
+
+  if (!ost.resample || ost.resample_in_rate != in_rate || ost.resample_in_channels != in_ch) {
+    if (dec->sample_fmt != AV_SAMPLE_FMT_S16 && Fverbose > 0 && ost.audio_resample && !ost.resample)
+      LogF(llVerbose, "%s", msg::kS16Warning);
+    SwrContext* swr = nullptr;
+    AVChannelLayout in_layout{};
+    ff::av_channel_layout_default(&in_layout, in_ch);
+    const bool ok =
+        ff::swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, out_rate, &in_layout,
+                                AV_SAMPLE_FMT_S16, in_rate, 0, nullptr) >= 0 &&
+        ff::swr_init(swr) >= 0;
+    ff::av_channel_layout_uninit(&in_layout);
+    if (!ok) {
+      ff::swr_free(&swr);
+      if (ost.audio_resample)
+        throw FFmpegException(Format(msg::kCannotResample, in_ch, in_rate, out_ch, out_rate));
+      throw FFmpegException(
+          Format(msg::kCannotConvert, "s16", ff::av_get_sample_fmt_name(enc->sample_fmt)));
+    }
+    ost.resample.reset(swr);
+    ost.resample_in_rate = in_rate;
+    ost.resample_in_channels = in_ch;
+  }
+  SwrContext* swr = ost.resample.get();
+
+  // Synchronisation with the input time stamps.
+  const int64_t pending = ff::av_audio_fifo_size(ost.fifo.get()) + ff::swr_get_delay(swr, out_rate);
+  const int64_t sync_pts = r.ist[ost.sync_index]->pts;
+  const int16_t* in = samples;
+  int in_n = nb_samples;
+  if (Faudio_sync_method != 0) {
+    const double delta = static_cast<double>(sync_pts - Fstart_time) / 1000000.0 * out_rate -
+                         static_cast<double>(ost.sync_opts) - static_cast<double>(pending);
+    const double idelta = delta * in_rate / out_rate;
+    const int sample_delta = static_cast<int>(idelta);
+    if (std::fabs(delta) > 50) {
+      if (ist.is_start || std::fabs(delta) > Faudio_drift_threshold * out_rate) {
+        if (sample_delta < 0) {
+          const int drop = std::min(-sample_delta, in_n);
+          in += static_cast<ptrdiff_t>(drop) * in_ch;
+          in_n -= drop;
+          if (Fverbose > 2) LogF(llVerbose, msg::kDiscarding, static_cast<int>(-delta));
+          if (in_n <= 0) return;
+          ist.is_start = false;
+        } else {
+          const size_t need = static_cast<size_t>(sample_delta + in_n) * in_ch;
+          if (r.silence.size() < need) r.silence.resize(need);
+          std::fill_n(r.silence.begin(), static_cast<size_t>(sample_delta) * in_ch, int16_t{0});
+          std::copy_n(in, static_cast<size_t>(in_n) * in_ch,
+                      r.silence.begin() + static_cast<ptrdiff_t>(sample_delta) * in_ch);
+          in = r.silence.data();
+          in_n += sample_delta;
+          ist.is_start = false;
+          if (Fverbose > 2) LogF(llVerbose, msg::kAddingSilence, static_cast<int>(delta));
+        }
+      } else if (Faudio_sync_method > 1) {
+        const int comp =
+            std::clamp(static_cast<int>(delta), -Faudio_sync_method, Faudio_sync_method);
+        if (Fverbose > 2) LogF(llVerbose, msg::kCompensating, delta, comp, out_rate);
+        ff::swr_set_compensation(swr, comp, out_rate);
+      }
+    }
+  } else {
+    ost.sync_opts =
+        std::llround(static_cast<double>(sync_pts - Fstart_time) / 1000000.0 * out_rate) - pending;
+  }
+
+  // Resample or convert into the encoder's format, then frame through the FIFO.
+  const int out_max = ff::swr_get_out_samples(swr, in_n) + 16;
+  if (!ost.conv_buf || ost.conv_samples < out_max) {
+    if (ost.conv_buf) {
+      ff::av_freep(&ost.conv_buf[0]);
+      ff::av_freep(&ost.conv_buf);
+    }
+    const int alloc = std::max(out_max, 8192);
+    ost.conv_buf = static_cast<uint8_t**>(ff::av_mallocz(8 * sizeof(uint8_t*)));
+    if (!ost.conv_buf ||
+        ff::av_samples_alloc(ost.conv_buf, nullptr, out_ch, alloc, enc->sample_fmt, 0) < 0)
+      throw FFmpegException(msg::kBufferSizesTooLarge);
+    ost.conv_samples = alloc;
+  }
+  const uint8_t* src = reinterpret_cast<const uint8_t*>(in);
+  const int got = ff::swr_convert(swr, ost.conv_buf, out_max, &src, in_n);
+  if (got < 0) {
+    if (Fexit_on_error) throw FFmpegException("av_audio_convert() failed");
+    LogF(llError, "%s", "av_audio_convert() failed");
+    return;
+  }
+  AVAudioFifo* fifo = ost.fifo.get();
+  const int frame_size = enc->frame_size;
+  if (frame_size > 1) {
+    if (got > 0 && ff::av_audio_fifo_write(fifo, reinterpret_cast<void**>(ost.conv_buf), got) < got)
+      throw FFmpegException(msg::kFifoRealloc);
+    AVFrame* f = ost.audio_frame.get();
+    while (ff::av_audio_fifo_size(fifo) >= frame_size) {
+      if (f->nb_samples != frame_size || !f->buf[0]) {
+        ff::av_frame_unref(f);
+        f->nb_samples = frame_size;
+        f->format = enc->sample_fmt;
+        ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+        f->sample_rate = out_rate;
+        if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
+      } else if (ff::av_frame_make_writable(f) < 0) {
+        throw FFmpegException(msg::kAudioEncodingFailed);
+      }
+      ff::av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), frame_size);
+      f->pts = ost.sync_opts;
+      EncodeAndWrite(r, ost, f);
+      ost.sync_opts += frame_size;
+    }
+  } else if (got > 0) {
+    // PCM-like encoders take every block as it is.
+    AVFrame* f = ost.audio_frame.get();
+    ff::av_frame_unref(f);
+    f->nb_samples = got;
+    f->format = enc->sample_fmt;
+    ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+    f->sample_rate = out_rate;
+    if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
+    ff::av_samples_copy(f->data, ost.conv_buf, 0, 0, got, out_ch, enc->sample_fmt);
+    f->pts = ost.sync_opts;
+    EncodeAndWrite(r, ost, f);
+    ost.sync_opts += got;
+  }
+  ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, out_rate);
+}
+
+// --- Subtitles ---
+
+void TCustomFFmpeg::DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
+                                  AVSubtitle* sub, int64_t pts) {
+  (void)r;
+  if (pts == AV_NOPTS_VALUE) {
+    if (Fexit_on_error) throw FFmpegException(msg::kSubtitleNoPts);
+    LogF(llError, "%s", msg::kSubtitleNoPts);
+    return;
+  }
+  // Encoded subtitles: one 1 MiB buffer per conversion thread, kept.
+  thread_local std::vector<uint8_t> out(1 << 20);
+  AVCodecContext* enc = ost.enc;
+  const int nb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
+  const int64_t base = ff::av_rescale_q(pts, ist.st->time_base, kTimeBaseQ);
+  for (int i = 0; i < nb; ++i) {
+    sub->pts = base + int64_t{sub->start_display_time} * 1000;
+    sub->end_display_time -= sub->start_display_time;
+    sub->start_display_time = 0;
+    const int size =
+        ff::avcodec_encode_subtitle(enc, out.data(), static_cast<int>(out.size()), sub);
+    if (size < 0) throw FFmpegException(msg::kSubtitleEncodingFailed);
+    AVPacket* p = ost.pkt.get();
+    ff::av_packet_unref(p);
+    if (ff::av_new_packet(p, size) < 0) throw FFmpegException(msg::kSubtitleEncodingFailed);
+    std::memcpy(p->data, out.data(), static_cast<size_t>(size));
+    p->pts = ff::av_rescale_q(sub->pts, kTimeBaseQ, ost.st->time_base);
+    if (nb == 2) p->pts += int64_t{90} * (i == 0 ? sub->start_display_time : sub->end_display_time);
+    p->dts = p->pts;
+    p->duration = ff::av_rescale_q(sub->end_display_time, AVRational{1, 1000}, ost.st->time_base);
+    WritePacket(ost, p);
+  }
+  ost.last_pts_us = base;
+}
+
+// --- Stream copy ---
+
+void TCustomFFmpeg::CopyPacket(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
+                               const AVPacket* pkt) {
+  (void)r;
+  if (ost.frame_number == 0 && !(pkt->flags & AV_PKT_FLAG_KEY) && !Fcopy_initial_nonkeyframes)
+    return;
+  const AVMediaType type = ist.st->codecpar->codec_type;
+  if (type == AVMEDIA_TYPE_AUDIO) Faudio_size += pkt->size;
+  if (type == AVMEDIA_TYPE_VIDEO) {
+    Fvideo_size += pkt->size;
+    ++ost.sync_opts;
+  }
+  AVPacket* opkt = ost.pkt.get();
+  ff::av_packet_unref(opkt);
+  if (ff::av_packet_ref(opkt, pkt) < 0) throw FFmpegException(msg::kMallocFail);
+  const AVRational otb = ost.st->time_base;
+  const int64_t start = ff::av_rescale_q(Fstart_time, kTimeBaseQ, otb);
+  opkt->pts = pkt->pts != AV_NOPTS_VALUE
+                  ? ff::av_rescale_q(pkt->pts, ist.st->time_base, otb) - start
+                  : AV_NOPTS_VALUE;
+  opkt->dts = (pkt->dts != AV_NOPTS_VALUE ? ff::av_rescale_q(pkt->dts, ist.st->time_base, otb)
+                                          : ff::av_rescale_q(ist.pts, kTimeBaseQ, otb)) -
+              start;
+  opkt->duration = ff::av_rescale_q(pkt->duration, ist.st->time_base, otb);
+  const int64_t end = opkt->dts + std::max<int64_t>(opkt->duration, 0);
+  WritePacket(ost, opkt);
+  ++ost.frame_number;
+  ost.last_pts_us = ff::av_rescale_q(end, otb, kTimeBaseQ);
+}
+
+// --- Encoding and writing ---
+
+void TCustomFFmpeg::EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame) {
+  (void)r;
+  AVCodecContext* enc = ost.enc;
+  const bool video = enc->codec_type == AVMEDIA_TYPE_VIDEO;
+  const char* failure = video ? msg::kVideoEncodingFailed : msg::kAudioEncodingFailed;
+  int ret = ff::avcodec_send_frame(enc, frame);
+  if (ret < 0 && ret != AVERROR_EOF) throw FFmpegException(failure);
+  AVPacket* pkt = ost.pkt.get();
+  for (;;) {
+    ret = ff::avcodec_receive_packet(enc, pkt);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
+    if (ret < 0) throw FFmpegException(failure);
+    if (video) {
+      size_t size = 0;
+      const uint8_t* q = ff::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+      if (q && size >= 6) {
+        ost.last_quality = static_cast<int>(q[0] | (q[1] << 8) | (q[2] << 16) |
+                                            (static_cast<uint32_t>(q[3]) << 24));
+        ost.last_pict_type = q[4];
+        const int errs = std::min<int>(q[5], 4);
+        for (int i = 0; i < errs && size >= static_cast<size_t>(8 + 8 * (i + 1)); ++i) {
+          int64_t e = 0;
+          std::memcpy(&e, q + 8 + 8 * i, 8);
+          ost.last_error[i] = e;
+        }
+      }
+      if (pkt->duration <= 0) pkt->duration = 1;  // one frame, or the edit list drops the last
+      Fvideo_size += pkt->size;
+      ost.last_frame_size = pkt->size;
+      if (ost.logfile && enc->stats_out) std::fputs(enc->stats_out, ost.logfile);
+    } else {
+      if (pkt->duration <= 0) pkt->duration = frame ? frame->nb_samples : enc->frame_size;
+      Faudio_size += pkt->size;
+    }
+    ff::av_packet_rescale_ts(pkt, enc->time_base, ost.st->time_base);
+    WritePacket(ost, pkt);
+  }
+}
+
+void TCustomFFmpeg::WritePacket(TAVOutputStream& ost, AVPacket* pkt) {
+  pkt->stream_index = ost.st->index;
+  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
+  if (!chain.empty() && !ost.bsf_ready) {
+    const AVCodecParameters* par = ost.st->codecpar;
+    AVRational tb = ost.st->time_base;
+    for (media::BsfPtr& b : chain) {
+      ff::avcodec_parameters_copy(b->par_in, par);
+      b->time_base_in = tb;
+      if (ff::av_bsf_init(b.get()) < 0) break;
+      par = b->par_out;
+      tb = b->time_base_out;
+    }
+    ost.bsf_ready = true;
+  }
+  WriteFiltered(ost, pkt, 0);
+}
+
+void TCustomFFmpeg::WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter) {
+  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
+  if (first_filter < chain.size()) {
+    AVBSFContext* bsf = chain[first_filter].get();
+    media::PacketPtr copy(ff::av_packet_clone(pkt));
+    int ret = copy ? ff::av_bsf_send_packet(bsf, copy.get()) : AVERROR(ENOMEM);
+    if (ret < 0) {
+      const std::string m = Format(msg::kBsfFailed, bsf->filter->name, ost.st->index,
+                                   ost.setup->stream_copy ? "copy" : ost.enc->codec->name) +
+                            media::ErrorCodeText(ret);
+      if (Fexit_on_error) throw FFmpegException(m);
+      LogF(llError, "%s", m.c_str());
+      WriteFiltered(ost, pkt, first_filter + 1);  // the packet continues unfiltered
+      return;
+    }
+    ff::av_packet_unref(pkt);
+    media::PacketPtr out = media::MakePacket();
+    while (ff::av_bsf_receive_packet(bsf, out.get()) == 0) {
+      out->stream_index = ost.st->index;
+      WriteFiltered(ost, out.get(), first_filter + 1);
+      ff::av_packet_unref(out.get());
+    }
+    return;
+  }
+  const int ret = ff::av_interleaved_write_frame(Foutput_files[ost.file_index]->ctx.get(), pkt);
+  if (ret < 0) throw FFmpegException(media::LibErrorText(msg::kWriteFrame, ret));
+}
+
+void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
+  const size_t width = FJoinMode ? Foutput_files[0]->streams.size() : r.ost.size();
+  for (size_t i = 0; i < r.ost.size() && i < width; ++i) {
+    TAVOutputStream& ost = *r.ost[i];
+    if (!ost.encoding_needed || !ost.opened || !ost.enc) continue;
+    AVCodecContext* enc = ost.enc;
+    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+      // What the resampler still holds, then the FIFO's last partial frame.
+      if (ost.resample && ost.conv_buf && enc->frame_size > 1) {
+        for (;;) {
+          const int got =
+              ff::swr_convert(ost.resample.get(), ost.conv_buf, ost.conv_samples, nullptr, 0);
+          if (got <= 0) break;
+          ff::av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_buf), got);
+        }
+      }
+      const int left = enc->frame_size > 1 ? ff::av_audio_fifo_size(ost.fifo.get()) : 0;
+      if (left > 0) {
+        AVFrame* f = ost.audio_frame.get();
+        const bool small_last = enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
+        const int n = small_last ? left : enc->frame_size;
+        ff::av_frame_unref(f);
+        f->nb_samples = n;
+        f->format = enc->sample_fmt;
+        ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+        f->sample_rate = enc->sample_rate;
+        if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
+        ff::av_samples_set_silence(f->data, 0, n, enc->ch_layout.nb_channels, enc->sample_fmt);
+        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->data), left);
+        f->pts = ost.sync_opts;
+        EncodeAndWrite(r, ost, f);
+        ost.sync_opts += left;
+        ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, enc->sample_rate);
+        ff::av_frame_unref(f);
+      }
+      EncodeAndWrite(r, ost, nullptr);
+    } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+      EncodeAndWrite(r, ost, nullptr);
+    }
+  }
+}
+
+}  // namespace trelvix::engine

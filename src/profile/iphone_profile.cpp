@@ -1,0 +1,42 @@
+#include "profile/iphone_profile.h"
+
+#include <stdexcept>
+
+#include "decoder/custom_decoder.h"
+#include "profile/output_naming.h"
+
+namespace trelvix::profile {
+
+void TIPhoneProfile::BuildOutputOptions(encoder::TOutputOptions& out) const {
+  if (!FDecoder) throw std::logic_error("no source decoder");
+  const bool hi = FQuality == TQuality::Hi;
+  out = encoder::TOutputOptions{};
+  out.ForceFormat = "ipod";
+  out.VideoCodec = "libx264";
+  out.AudioCodec = "libfaac";
+  out.FrameSize = "480x320";
+  out.FrameRate = "25";
+  out.VideoBitrate = hi ? 600000 : 400000;
+  out.VideoBitRateTolerance = hi ? 250000 : 96000;
+  out.AudioBitrate = hi ? 128000 : 96000;
+  out.AudioChannels = 2;
+  out.VideoPreset = hi ? "default" : "fastfirstpass";
+  out.ExtOptions = "vpre=ipod640";
+  out.VideoInputHook = true;
+  out.CopyTimestamp = false;
+  out.DisableSubtitle = true;
+  out.FileExt = kOutputFileExt;
+  out.Info.Author = kProgramName;
+  out.Info.Comment = kMakerSite;
+  out.Info.TimeStamp = 0;  // the moment the task is configured
+  out.FileName = OutputFileName(FDecoder->FileName(), out.FileExt);
+}
+
+void TIPhoneProfile::BuildInputOptions(encoder::TInputOptions& in) const {
+  if (!FDecoder) throw std::logic_error("no source decoder");
+  in = encoder::TInputOptions{};
+  in.FileName = FDecoder->FileName();
+  in.ForceFormat = FDecoder->ForceFormat();
+}
+
+}  // namespace trelvix::profile

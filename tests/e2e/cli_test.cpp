@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "decoder/ff_decoder.h"
+#include "fixtures/fixtures.h"
+#include "runtime/bitmap.h"
+#include "support/temp_dir.h"
+
+namespace trelvix {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliResult {
+  int exit_code = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::string& err_file) {
+  std::string cmd = Quote(TRELVIX_CLI);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " 2>" + Quote(err_file);
+  CliResult r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+  const int status = ::pclose(p);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.err = test::ReadFile(err_file);
+  return r;
+}
+
+std::vector<std::string> Mp4sIn(const fs::path& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".mp4") found.push_back(e.path().filename().string());
+  return found;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliResult Run(const std::vector<std::string>& args) {
+    return RunCli(args, tmp_.File("stderr.txt"));
+  }
+  test::TempDir tmp_;
+};
+
+struct Kind {
+  const char* container;
+  const char* vcodec;
+  const char* acodec;
+};
+
+class CliConvertsEveryContainer : public CliTest, public ::testing::WithParamInterface<Kind> {};
+
+TEST_P(CliConvertsEveryContainer, ToAnIPhoneMp4) {
+  const Kind k = GetParam();
+  const std::string in = tmp_.File(std::string("clip.") + k.container);
+  fixtures::MakeClip(
+      in,
+      {.container = k.container, .video_codec = k.vcodec, .audio_codec = k.acodec, .seconds = 2.0});
+  const CliResult r = Run({in});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string expected = tmp_.File("clip_(Trelvix)_iphone.mp4");
+  EXPECT_EQ(r.out, expected + "\n");
+  const fixtures::MediaSummary s = fixtures::ProbeFile(expected);
+  ASSERT_NE(s.Video(), nullptr);
+  ASSERT_NE(s.Audio(), nullptr);
+  EXPECT_EQ(s.Video()->codec, "h264");
+  EXPECT_EQ(s.Video()->width, 480);
+  EXPECT_EQ(s.Video()->height, 320);
+  EXPECT_EQ(av_cmp_q(s.Video()->frame_rate, AVRational{25, 1}), 0);
+  EXPECT_EQ(s.Audio()->codec, "aac");
+  EXPECT_EQ(s.Audio()->channels, 2);
+  EXPECT_NEAR(static_cast<double>(s.duration_us), 2e6, 80000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, CliConvertsEveryContainer,
+    ::testing::Values(Kind{"avi", "mpeg4", "mp2"}, Kind{"mkv", "libx264", "aac"},
+                      Kind{"mp4", "libx264", "aac"}, Kind{"mov", "mpeg4", "pcm_s16le"},
+                      Kind{"flv", "libx264", "aac"}, Kind{"mpegts", "mpeg2video", "mp2"}),
+    [](const auto& info) { return std::string(info.param.container); });
+
+TEST_F(CliTest, LoQualityAndTakenNames) {
+  const std::string in = tmp_.File("Holiday.avi");
+  fixtures::MakeClip(
+      in, {.container = "avi", .video_codec = "mpeg4", .audio_codec = "mp2", .seconds = 1.0});
+  test::WriteFile(tmp_.File("Holiday_(Trelvix)_iphone.mp4"), "taken");
+  test::WriteFile(tmp_.File("Holiday_(Trelvix_1)_iphone.mp4"), "taken");
+  const CliResult r = Run({"--lo", in});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, tmp_.File("Holiday_(Trelvix_2)_iphone.mp4") + "\n");
+}
+
+TEST_F(CliTest, BadInputsFailClearlyAndLeaveNothing) {
+  fixtures::MakeRandomFile(tmp_.File("random.avi"), 20000, 7);
+  test::WriteFile(tmp_.File("empty.mkv"), "");
+  const struct {
+    std::string file;
+    const char* message;
+  } cases[] = {{tmp_.File("random.avi"), "***File load error: "},
+               {tmp_.File("empty.mkv"), "***File load error: "},
+               {tmp_.File("missing.mp4"), "***File load error: "}};
+  for (const auto& c : cases) {
+    const CliResult r = Run({c.file});
+    EXPECT_NE(r.exit_code, 0) << c.file;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.file << ": " << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
+}
+
+// Makes a folder unwritable for the rest of its scope: by its permissions, or for root (whom
+// permissions do not stop) with the file system's immutable attribute.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const fs::path& dir) : dir_(dir) {
+    if (::geteuid() == 0) {
+      immutable_ = std::system(("chattr +i " + Quote(dir_.string()) + " 2>/dev/null").c_str()) == 0;
+      ok_ = immutable_;
+    } else {
+      fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+      ok_ = true;
+    }
+  }
+  ~ReadOnlyFolder() {
+    if (immutable_) std::system(("chattr -i " + Quote(dir_.string())).c_str());
+    fs::permissions(dir_, fs::perms::owner_all);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  fs::path dir_;
+  bool immutable_ = false;
+  bool ok_ = false;
+};
+
+TEST_F(CliTest, UnwritableFolderFailsWithTheOutputError) {
+  const fs::path ro = tmp_.path() / "readonly";
+  fs::create_directory(ro);
+  const std::string in = (ro / "clip.mkv").string();
+  fixtures::MakeClip(in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
+                          .seconds = 1.0});
+  CliResult r;
+  {
+    ReadOnlyFolder lock(ro);
+    if (!lock.ok()) GTEST_SKIP() << "cannot make a folder unwritable here";
+    r = Run({in});
+  }
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.err.find("***Cannot do convert, error: "), std::string::npos) << r.err;
+  EXPECT_TRUE(Mp4sIn(ro).empty());
+}
+
+TEST_F(CliTest, InfoHelpVersionAndUsage) {
+  const std::string in = tmp_.File("clip.mkv");
+  fixtures::MakeClip(
+      in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 1.0});
+  const CliResult info = Run({"--info", in});
+  EXPECT_EQ(info.exit_code, 0) << info.err;
+  EXPECT_NE(info.out.find("Stream #0"), std::string::npos) << info.out;
+  const CliResult version = Run({"--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out, "Trelvix to iPhone 1.3\n");
+  EXPECT_EQ(Run({"--help"}).exit_code, 0);
+  EXPECT_EQ(Run({}).exit_code, 2);
+  EXPECT_EQ(Run({"--bogus", in}).exit_code, 2);
+  EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
+}
+
+// The mean absolute difference of the lower quarter of two outputs' pictures at a time.
+double LowerQuarterDifference(const std::string& a, const std::string& b, int64_t at_us) {
+  auto picture = [&](const std::string& file) {
+    decoder::TFFDecoder d;
+    runtime::TBitmap bmp;
+    if (!d.LoadFile(file) || !d.Seek(at_us, decoder::sfBackward)) return bmp;
+    while (d.Decode() && d.FrameInfo().PTS + 20000 < at_us) {
+    }
+    d.CopyToBitmap(bmp);
+    return bmp;
+  };
+  const runtime::TBitmap pa = picture(a), pb = picture(b);
+  if (pa.Empty() || pa.Width() != pb.Width() || pa.Height() != pb.Height()) return -1;
+  double sum = 0;
+  int n = 0;
+  for (int y = pa.Height() * 3 / 4; y < pa.Height(); ++y) {
+    const uint8_t* ra = const_cast<runtime::TBitmap&>(pa).ScanLine(y);
+    const uint8_t* rb = const_cast<runtime::TBitmap&>(pb).ScanLine(y);
+    for (int x = 0; x < pa.Width() * 3; ++x, ++n) sum += std::abs(int(ra[x]) - int(rb[x]));
+  }
+  return sum / n;
+}
+
+TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
+  setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default subtitle settings
+  fs::create_directory(tmp_.path() / "plain");
+  const std::string in = tmp_.File("film.mkv");
+  const std::string plain_in = (tmp_.path() / "plain" / "film.mkv").string();
+  for (const std::string& f : {in, plain_in})
+    fixtures::MakeClip(f, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
+                           .seconds = 6.0});
+  // One Polish subtitle at 2 s (SubRip, UTF-8).
+  test::WriteFile(tmp_.File("film.srt"),
+                  "1\r\n00:00:02,000 --> 00:00:03,000\r\nZażółć gęślą jaźń\r\n\r\n");
+  const CliResult with = Run({in, tmp_.File("film.srt")});
+  ASSERT_EQ(with.exit_code, 0) << with.err;
+  const CliResult without = Run({plain_in});
+  ASSERT_EQ(without.exit_code, 0) << without.err;
+  const std::string a = tmp_.File("film_(Trelvix)_iphone.mp4");
+  const std::string b = (tmp_.path() / "plain" / "film_(Trelvix)_iphone.mp4").string();
+  EXPECT_GT(LowerQuarterDifference(a, b, 2200000), 3.0) << "no subtitle at 2.2 s";
+  EXPECT_LT(LowerQuarterDifference(a, b, 5800000), 1.5) << "something drawn at 5.8 s";
+  // Apart from the burned-in text the picture is the same film.
+  EXPECT_EQ(fixtures::DecodeVideoFrames(a).size(), fixtures::DecodeVideoFrames(b).size());
+}
+
+TEST_F(CliTest, RefusesAFileThatIsNoSubtitleFile) {
+  const std::string in = tmp_.File("film.mkv");
+  fixtures::MakeClip(in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
+                          .seconds = 1.0});
+  test::WriteFile(tmp_.File("notes.doc"), "x");
+  const CliResult r = Run({in, tmp_.File("notes.doc")});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("Not a subtitle file"), std::string::npos) << r.err;
+  EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
+}
+
+}  // namespace
+}  // namespace trelvix
