@@ -296,12 +296,9 @@ int32_t TCustomDecoder::ResolveStreamIndex(int32_t AStreamIndex, int media_type,
   return index;
 }
 
-TVideoStreamInfo TCustomDecoder::ReadVideoStreamInfo(int32_t AStreamIndex) {
-  TVideoStreamInfo info;
-  const int32_t index = ResolveStreamIndex(AStreamIndex, AVMEDIA_TYPE_VIDEO, msg::kNoVideoStream,
-                                           msg::kNotVideoStream);
-  if (index < 0) return info;
-  AVStream* st = FFileHandle->streams[index];
+// The fields every stream record has: language, codec, start, duration and bit rate.
+template <class TInfo>
+static void FillCommonStreamInfo(TInfo& info, AVStream* st) {
   const AVCodecParameters* par = st->codecpar;
   info.Language = media::MetadataValue(st->metadata, "language");
   info.CodecName = media::CodecNameText(par, false);
@@ -313,6 +310,16 @@ TVideoStreamInfo TCustomDecoder::ReadVideoStreamInfo(int32_t AStreamIndex) {
   if (st->duration != AV_NOPTS_VALUE)
     info.DurationScaled = ToMicroseconds(st->duration, st->time_base);
   info.BitRate = ClampToInt32(par->bit_rate);
+}
+
+TVideoStreamInfo TCustomDecoder::ReadVideoStreamInfo(int32_t AStreamIndex) {
+  TVideoStreamInfo info;
+  const int32_t index = ResolveStreamIndex(AStreamIndex, AVMEDIA_TYPE_VIDEO, msg::kNoVideoStream,
+                                           msg::kNotVideoStream);
+  if (index < 0) return info;
+  AVStream* st = FFileHandle->streams[index];
+  const AVCodecParameters* par = st->codecpar;
+  FillCommonStreamInfo(info, st);
   info.Height = par->height;
   info.Width = par->width;
   // A zero denominator gives infinity or NaN, never a fault.
@@ -331,16 +338,7 @@ TAudioStreamInfo TCustomDecoder::ReadAudioStreamInfo(int32_t AStreamIndex) {
   if (index < 0) return info;
   AVStream* st = FFileHandle->streams[index];
   const AVCodecParameters* par = st->codecpar;
-  info.Language = media::MetadataValue(st->metadata, "language");
-  info.CodecName = media::CodecNameText(par, false);
-  info.StartTime = st->start_time;
-  info.Duration = st->duration;
-  RepairTimeBase(st);
-  if (st->start_time != AV_NOPTS_VALUE)
-    info.StartTimeScaled = ToMicroseconds(st->start_time, st->time_base);
-  if (st->duration != AV_NOPTS_VALUE)
-    info.DurationScaled = ToMicroseconds(st->duration, st->time_base);
-  info.BitRate = ClampToInt32(par->bit_rate);
+  FillCommonStreamInfo(info, st);
   info.Channels = par->ch_layout.nb_channels;
   info.SampleRate = par->sample_rate;
   info.SampleFormat = par->format;
