@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
 
 #include <array>
 #include <cstdio>
@@ -156,8 +164,8 @@ TEST_F(CliTest, UnwritableFolderFailsWithTheOutputError) {
   const fs::path ro = tmp_.path() / "readonly";
   fs::create_directory(ro);
   const std::string in = (ro / "clip.mkv").string();
-  fixtures::MakeClip(in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
-                          .seconds = 1.0});
+  fixtures::MakeClip(
+      in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 1.0});
   CliResult r;
   {
     ReadOnlyFolder lock(ro);
@@ -214,8 +222,8 @@ TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
   const std::string in = tmp_.File("film.mkv");
   const std::string plain_in = (tmp_.path() / "plain" / "film.mkv").string();
   for (const std::string& f : {in, plain_in})
-    fixtures::MakeClip(f, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
-                           .seconds = 6.0});
+    fixtures::MakeClip(
+        f, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 6.0});
   // One Polish subtitle at 2 s (SubRip, UTF-8).
   test::WriteFile(tmp_.File("film.srt"),
                   "1\r\n00:00:02,000 --> 00:00:03,000\r\nZażółć gęślą jaźń\r\n\r\n");
@@ -231,10 +239,47 @@ TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
   EXPECT_EQ(fixtures::DecodeVideoFrames(a).size(), fixtures::DecodeVideoFrames(b).size());
 }
 
+TEST_F(CliTest, InterruptStopsCleanlyWithAFinalisedOutput) {
+  const std::string in = tmp_.File("long.mkv");
+  fixtures::MakeClip(in, {.container = "mkv",
+                          .video_codec = "mpeg4",
+                          .audio_codec = "aac",
+                          .width = 640,
+                          .height = 480,
+                          .seconds = 60.0});
+  const std::string err = tmp_.File("interrupt.txt");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string cli = TRELVIX_CLI;
+  char* argv[] = {cli.data(), const_cast<char*>(in.c_str()), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Interrupt once the conversion has reported progress.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (test::ReadFile(err).find("Progress: ") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  const std::string text = test::ReadFile(err);
+  EXPECT_NE(text.find("Conversion stopped"), std::string::npos) << text;
+  // The part converted so far is a complete, readable file.
+  const std::string out = tmp_.File("long_(Trelvix)_iphone.mp4");
+  const auto frames = fixtures::DecodeVideoFrames(out);
+  EXPECT_GT(frames.size(), 0u);
+  EXPECT_LT(frames.size(), 1500u);
+}
+
 TEST_F(CliTest, RefusesAFileThatIsNoSubtitleFile) {
   const std::string in = tmp_.File("film.mkv");
-  fixtures::MakeClip(in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac",
-                          .seconds = 1.0});
+  fixtures::MakeClip(
+      in, {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 1.0});
   test::WriteFile(tmp_.File("notes.doc"), "x");
   const CliResult r = Run({in, tmp_.File("notes.doc")});
   EXPECT_EQ(r.exit_code, 2);
