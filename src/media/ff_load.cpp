@@ -72,7 +72,7 @@ std::string DlErrorText() {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -95,8 +95,8 @@ void Fixup(TLibrary lib, const std::string& file_name, void* handle) {
     void* p = dlsym(handle, e.name);
     if (!p && !e.optional) {
       throw FixupError(runtime::Format(
-          e.is_variable ? "Load variable %s@%s error: %s" : "Load function %s@%s error: %s",
-          e.name, file_name.c_str(), DlErrorText().c_str()));
+          e.is_variable ? "Load variable %s@%s error: %s" : "Load function %s@%s error: %s", e.name,
+          file_name.c_str(), DlErrorText().c_str()));
     }
     *e.address = p;
   }
@@ -175,8 +175,8 @@ bool TFFLoader::Load(TLibrary lib) {
       h = dlopen(base.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     if (!h) {
-      s.last_err_msg = runtime::Format("Load library %s error: %s", (dir + base).c_str(),
-                                       DlErrorText().c_str());
+      s.last_err_msg =
+          runtime::Format("Load library %s error: %s", (dir + base).c_str(), DlErrorText().c_str());
       st.Dependencies.clear();
       return false;
     }

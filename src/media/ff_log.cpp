@@ -28,7 +28,7 @@ std::atomic<int> g_filter_level{32};
 // The current logger and the one created automatically, if any.
 struct CurrentLogger {
   std::mutex lock;
-  TFFLogger* current = nullptr;         // Guarded by lock.
+  TFFLogger* current = nullptr;          // Guarded by lock.
   std::unique_ptr<TFFLogger> automatic;  // Guarded by lock.
 };
 CurrentLogger& Loggers() {
@@ -84,15 +84,21 @@ void LibraryLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
 
 }  // namespace
 
-int LogLevelToAV(TLogLevel level) { return static_cast<int>(level) * 8 - 8; }
+int LogLevelToAV(TLogLevel level) {
+  return static_cast<int>(level) * 8 - 8;
+}
 
 TLogLevel AVToLogLevel(int av_level) {
   return static_cast<TLogLevel>(std::clamp(av_level / 8 + 1, 0, static_cast<int>(llDebug)));
 }
 
-uint32_t CurrentThreadID() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadID() {
+  return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
-int LibraryFilterLevel() { return g_filter_level.load(); }
+int LibraryFilterLevel() {
+  return g_filter_level.load();
+}
 
 TFFLogger::TFFLogger() : TFFBaseComponent("1.0") {
   FLogLevel = AVToLogLevel(g_filter_level.load());

@@ -74,11 +74,11 @@ class TFFLogger : public TFFBaseComponent {
   void Raise(const TLogInfo& info);
 
   bool FAutoCreated = false;
-  mutable std::mutex FLock;             // guards the fields below
+  mutable std::mutex FLock;  // guards the fields below
   bool FTriggerEventInMainThread = true;
   TLogLevel FLogLevel = llInfo;
   TLogEvent FOnLog;
-  std::recursive_mutex FRaiseLock;      // one direct delivery at a time
+  std::recursive_mutex FRaiseLock;  // one direct delivery at a time
 };
 
 // The library filter level on the library scale (initially 32).

@@ -62,9 +62,15 @@ bool TFFOptions::OptionSetDefault(const std::string& name, const std::string& va
   if (!found && name.size() > 1) {
     int type = -1;
     switch (name[0]) {
-      case 'a': type = AVMEDIA_TYPE_AUDIO; break;
-      case 'v': type = AVMEDIA_TYPE_VIDEO; break;
-      case 's': type = AVMEDIA_TYPE_SUBTITLE; break;
+      case 'a':
+        type = AVMEDIA_TYPE_AUDIO;
+        break;
+      case 'v':
+        type = AVMEDIA_TYPE_VIDEO;
+        break;
+      case 's':
+        type = AVMEDIA_TYPE_SUBTITLE;
+        break;
     }
     if (type >= 0) {
       const std::string rest = name.substr(1);

@@ -37,9 +37,9 @@ class TFFOptions {
 
   const std::vector<std::string>& opt_names() const { return names_; }
 
-  AVCodecContext* avcodec_opts[5] = {};  // Owned.
+  AVCodecContext* avcodec_opts[5] = {};      // Owned.
   AVFormatContext* avformat_opts = nullptr;  // Owned.
-  SwsContext* sws_opts = nullptr;  // Owned.
+  SwsContext* sws_opts = nullptr;            // Owned.
 
  private:
   std::vector<std::string> names_;

@@ -90,7 +90,11 @@ class Dict {
   AVDictionary* raw = nullptr;
 };
 
-inline FramePtr MakeFrame() { return FramePtr(ff::av_frame_alloc()); }
-inline PacketPtr MakePacket() { return PacketPtr(ff::av_packet_alloc()); }
+inline FramePtr MakeFrame() {
+  return FramePtr(ff::av_frame_alloc());
+}
+inline PacketPtr MakePacket() {
+  return PacketPtr(ff::av_packet_alloc());
+}
 
 }  // namespace trelvix::media

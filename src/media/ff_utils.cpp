@@ -89,8 +89,10 @@ std::string WideFileName(const std::string& lib_name) {
 
 std::string ErrorCodeText(int code) {
   switch (code) {
-    case AVERROR_PATCHWELCOME: return "Not yet implemented in FFmpeg";
-    case AVERROR_PROTOCOL_NOT_FOUND: return "Unsupported network protocol";
+    case AVERROR_PATCHWELCOME:
+      return "Not yet implemented in FFmpeg";
+    case AVERROR_PROTOCOL_NOT_FOUND:
+      return "Unsupported network protocol";
     case AVERROR_DEMUXER_NOT_FOUND:
     case AVERROR_MUXER_NOT_FOUND:
     case AVERROR_DECODER_NOT_FOUND:
@@ -98,14 +100,22 @@ std::string ErrorCodeText(int code) {
     case AVERROR_FILTER_NOT_FOUND:
     case AVERROR_BSF_NOT_FOUND:
     case AVERROR_OPTION_NOT_FOUND:
-    case AVERROR_STREAM_NOT_FOUND: return "Unknown format";
-    case AVERROR(EDOM): return "Number syntax expected in filename";
-    case AVERROR_EOF: return "End of file";
-    case AVERROR_INVALIDDATA: return "Invalid data found when processing input";
-    case AVERROR(ENOMEM): return "Not enough memory";
-    case AVERROR(EIO): return "I/O error";
-    case AVERROR(ENOENT): return "No such file or directory";
-    default: return runtime::Format("Error number %d occurred", code);
+    case AVERROR_STREAM_NOT_FOUND:
+      return "Unknown format";
+    case AVERROR(EDOM):
+      return "Number syntax expected in filename";
+    case AVERROR_EOF:
+      return "End of file";
+    case AVERROR_INVALIDDATA:
+      return "Invalid data found when processing input";
+    case AVERROR(ENOMEM):
+      return "Not enough memory";
+    case AVERROR(EIO):
+      return "I/O error";
+    case AVERROR(ENOENT):
+      return "No such file or directory";
+    default:
+      return runtime::Format("Error number %d occurred", code);
   }
 }
 
@@ -136,7 +146,9 @@ std::string SizeText(int64_t bytes) {
   return s;
 }
 
-int StandardTimeZoneBias() { return runtime::StandardTimeZoneBias(); }
+int StandardTimeZoneBias() {
+  return runtime::StandardTimeZoneBias();
+}
 
 double UnixToLocalTime(int64_t seconds) {
   return static_cast<double>(seconds) / 86400.0 + 25569.0 - StandardTimeZoneBias() / 1440.0;
@@ -166,8 +178,7 @@ std::string CodecNameText(const AVCodecParameters* par, bool encoding) {
                      static_cast<char>((tag >> 16) & 0xFF), static_cast<char>((tag >> 24) & 0xFF)};
   bool printable = true;
   for (char ch : c) printable = printable && ch >= 32 && ch <= 126;
-  if (printable)
-    return runtime::Format("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], tag);
+  if (printable) return runtime::Format("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], tag);
   return runtime::Format("0x%04x", tag);
 }
 

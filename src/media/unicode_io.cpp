@@ -43,7 +43,7 @@ int WritePacket(void* opaque, uint8_t* buf, int size) {
 int64_t Seek(void* opaque, int64_t offset, int whence) {
   auto* io = static_cast<UnicodeIO*>(opaque);
   if (whence & AVSEEK_SIZE) {
-    struct stat st{};
+    struct stat st {};
     return ::fstat(io->fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
   }
   const off_t r = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
@@ -81,8 +81,8 @@ UnicodeIOPtr OpenUnicodeIO(const std::string& lib_name, int avio_flags, int* err
     return nullptr;
   }
   const bool writing = (avio_flags & AVIO_FLAG_WRITE) != 0;
-  io->avio = ff::avio_alloc_context(buffer, kBufferSize, writing ? 1 : 0, io.get(),
-                                    &ReadPacket, writing ? &WritePacket : nullptr, &Seek);
+  io->avio = ff::avio_alloc_context(buffer, kBufferSize, writing ? 1 : 0, io.get(), &ReadPacket,
+                                    writing ? &WritePacket : nullptr, &Seek);
   if (!io->avio) {
     ff::av_free(buffer);
     *err = AVERROR(ENOMEM);
@@ -92,7 +92,9 @@ UnicodeIOPtr OpenUnicodeIO(const std::string& lib_name, int avio_flags, int* err
   return io;
 }
 
-AVIOContext* UnicodeIOContext(UnicodeIO* io) { return io ? io->avio : nullptr; }
+AVIOContext* UnicodeIOContext(UnicodeIO* io) {
+  return io ? io->avio : nullptr;
+}
 
 int OpenInputFile(InputFormatPtr& ctx, UnicodeIOPtr& io, const std::string& lib_name,
                   const AVInputFormat* fmt, AVDictionary** options) {

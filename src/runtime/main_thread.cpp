@@ -18,10 +18,10 @@ struct PendingCall {
 
 struct Queue {
   std::mutex lock;
-  std::condition_variable arrived;  // main thread waits for calls
-  std::condition_variable finished; // workers wait for their call to be run
-  std::deque<PendingCall*> calls;   // Guarded by lock. Entries live on the callers' stacks.
-  std::function<void()> wake;       // Guarded by lock.
+  std::condition_variable arrived;   // main thread waits for calls
+  std::condition_variable finished;  // workers wait for their call to be run
+  std::deque<PendingCall*> calls;    // Guarded by lock. Entries live on the callers' stacks.
+  std::function<void()> wake;        // Guarded by lock.
   std::thread::id main_id = std::this_thread::get_id();
 };
 

@@ -45,8 +45,10 @@ class LoaderTest : public ::testing::Test {
 };
 
 TEST_F(LoaderTest, ComposesFileNamesFromTheHeaderVersions) {
-  EXPECT_EQ(FFLoader().FileName(avCodec), "libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR));
-  EXPECT_EQ(FFLoader().FileName(swResample), "libswresample.so." + std::to_string(LIBSWRESAMPLE_VERSION_MAJOR));
+  EXPECT_EQ(FFLoader().FileName(avCodec),
+            "libavcodec.so." + std::to_string(LIBAVCODEC_VERSION_MAJOR));
+  EXPECT_EQ(FFLoader().FileName(swResample),
+            "libswresample.so." + std::to_string(LIBSWRESAMPLE_VERSION_MAJOR));
   EXPECT_EQ(FFLoader().FileName(lbSDL), "libSDL2-2.0.so.0");
   EXPECT_EQ(FFLoader().FileName(myUtil), "");
 }
@@ -61,7 +63,9 @@ TEST_F(LoaderTest, LoadsTheRealLibrariesAndBindsTheirSlots) {
   EXPECT_TRUE(FFLoader().Load(avCodec));
 }
 
-TEST_F(LoaderTest, EmptySetIsLoaded) { EXPECT_TRUE(FFLoader().Loaded(TLibraries{})); }
+TEST_F(LoaderTest, EmptySetIsLoaded) {
+  EXPECT_TRUE(FFLoader().Loaded(TLibraries{}));
+}
 
 TEST_F(LoaderTest, MissingLibraryReportsItsPathAndStaysUnloaded) {
   const std::string dir = MakeLibAV({});

@@ -50,8 +50,8 @@ TEST(LogLevelConversion, BothDirections) {
   const struct {
     int av;
     TLogLevel level;
-  } cases[] = {{-8, llQuiet}, {0, llPanic}, {16, llError}, {32, llInfo},
-               {33, llInfo},  {39, llInfo}, {48, llDebug}, {56, llDebug}, {-100, llQuiet}};
+  } cases[] = {{-8, llQuiet}, {0, llPanic},  {16, llError}, {32, llInfo},   {33, llInfo},
+               {39, llInfo},  {48, llDebug}, {56, llDebug}, {-100, llQuiet}};
   for (const auto& c : cases) EXPECT_EQ(AVToLogLevel(c.av), c.level) << c.av;
   EXPECT_EQ(LogLevelToAV(llQuiet), -8);
   EXPECT_EQ(LogLevelToAV(llWarning), 24);
@@ -138,7 +138,7 @@ TEST_F(LoggerTest, SuiteMessagesPassTheLevelTest) {
     TLogLevel logger;
     TLogLevel msg;
     bool delivered;
-  } cases[] = {{llError, llVerbose, true}, {llError, llInfo, false}, {llError, llError, true},
+  } cases[] = {{llError, llVerbose, true},  {llError, llInfo, false},  {llError, llError, true},
                {llQuiet, llVerbose, false}, {llQuiet, llError, false}, {llInfo, llDebug, false}};
   for (const auto& c : cases) {
     got_.clear();

@@ -16,9 +16,9 @@ TEST(TimeText, Cases) {
   const struct {
     int64_t us;
     const char* text;
-  } cases[] = {{3723004000LL, "01:02:03.004"}, {90000000000LL, "25:00:00.000"},
-               {0, "00:00:00.000"},            {999, "00:00:00.000"},
-               {1500, "00:00:00.001"},         {AV_NOPTS_VALUE, "N/A"}};
+  } cases[] = {
+      {3723004000LL, "01:02:03.004"}, {90000000000LL, "25:00:00.000"}, {0, "00:00:00.000"},
+      {999, "00:00:00.000"},          {1500, "00:00:00.001"},          {AV_NOPTS_VALUE, "N/A"}};
   for (const auto& c : cases) EXPECT_EQ(TimeText(c.us), c.text) << c.us;
 }
 
@@ -26,9 +26,9 @@ TEST(SizeText, Cases) {
   const struct {
     int64_t bytes;
     const char* text;
-  } cases[] = {{1024, "1024 Byte"},     {1025, "1.00 KB"},       {1048576, "1024.00 KB"},
-               {1048577, "1.00 MB"},    {1073741825, "1.00 GB"}, {-5, "-5 Byte"},
-               {0, "0 Byte"},           {1536, "1.50 KB"}};
+  } cases[] = {{1024, "1024 Byte"},  {1025, "1.00 KB"},       {1048576, "1024.00 KB"},
+               {1048577, "1.00 MB"}, {1073741825, "1.00 GB"}, {-5, "-5 Byte"},
+               {0, "0 Byte"},        {1536, "1.50 KB"}};
   for (const auto& c : cases) EXPECT_EQ(SizeText(c.bytes), c.text) << c.bytes;
 }
 
@@ -47,7 +47,8 @@ TEST(LibErrorText, EveryMeaning) {
                {AVERROR_DEMUXER_NOT_FOUND, "Unknown format"},
                {AVERROR_MUXER_NOT_FOUND, "Unknown format"},
                {-77, "Error number -77 occurred"}};
-  for (const auto& c : cases) EXPECT_EQ(LibErrorText("a.avi", c.code), std::string("a.avi: ") + c.text);
+  for (const auto& c : cases)
+    EXPECT_EQ(LibErrorText("a.avi", c.code), std::string("a.avi: ") + c.text);
 }
 
 TEST(Texts, FrameDurationAndMediaTypeNames) {
@@ -89,7 +90,7 @@ TEST(UnicodeNames, ProtocolsAndPlainNamesStayPlain) {
   EXPECT_FALSE(NeedsUnicodeName("/tmp/plain name.avi"));
   EXPECT_FALSE(NeedsUnicodeName("http://host/zażółć.avi"));
   EXPECT_TRUE(NeedsUnicodeName("HTTP://host/zażółć.avi"));  // not on the list: a file name
-  EXPECT_FALSE(NeedsUnicodeName("C:/x.avi"));                // plain characters
+  EXPECT_FALSE(NeedsUnicodeName("C:/x.avi"));               // plain characters
   const std::string name = "/tmp/zażółć gęślą.avi";
   EXPECT_TRUE(NeedsUnicodeName(name));
   const std::string lib = LibFileName(name);
