@@ -141,22 +141,33 @@ TCustomEncoder::TCustomEncoder()
     : TFFBaseComponent(kEncoderVersion), FDecoder(std::make_unique<decoder::TFFDecoder>()) {}
 
 TCustomEncoder::~TCustomEncoder() {
-  FOnAudioHook = nullptr;
-  FOnInputVideoHook = FOnOutputVideoHook = nullptr;
-  FOnPreviewBitmap = nullptr;
-  FOnProgress = nullptr;
-  // Let termination threads that are already running finish before their handler goes.
-  WaitForTerminateThreads();
-  { std::lock_guard g(FAudioHookLock); }
-  { std::lock_guard g(FPreviewLock); }
-  { std::lock_guard g(FProgressLock); }
-  { std::lock_guard g(FTerminateLock); }
-  { std::lock_guard g(FVideoHookLock); }
-  FFFmpegList.Clear();
-  FOnTerminate = nullptr;
+  // Detach every handler under its family's lock: an event still inside a handler finishes first
+  // (the main-thread queue is served meanwhile, so a handed-over event cannot block this).
+  SetOnAudioHook(nullptr);
+  SetOnVideoInputHook(nullptr);
+  SetOnVideoOutputHook(nullptr);
+  SetOnPreviewBitmap(nullptr);
+  SetOnProgress(nullptr);
+  SetOnTerminate(nullptr);
+  FFFmpegList.Clear();  // each task stops and waits for its own conversion
   WaitForTerminateThreads();
   FDecoder.reset();
 }
+
+namespace {
+
+// Takes a lock that a conversion thread may hold while it waits for the main thread.
+template <class Mutex>
+std::unique_lock<Mutex> LockServingMainThread(Mutex& m) {
+  std::unique_lock<Mutex> g(m, std::try_to_lock);
+  while (!g.owns_lock()) {
+    runtime::CheckSynchronize(1);
+    g.try_lock();
+  }
+  return g;
+}
+
+}  // namespace
 
 void TCustomEncoder::CheckWorking(const char* AOperation) const {
   if (FWorking) throw EEncoderError(runtime::Format(kCannotWhileWorking, AOperation));
@@ -389,21 +400,27 @@ void TCustomEncoder::SetPreviewBitmap(bool v) {
 }
 
 void TCustomEncoder::SetOnAudioHook(TAudioHookEvent e) {
+  auto g = LockServingMainThread(FAudioHookLock);
   FOnAudioHook = std::move(e);
 }
 void TCustomEncoder::SetOnPreviewBitmap(TPreviewBitmapEvent e) {
+  auto g = LockServingMainThread(FPreviewLock);
   FOnPreviewBitmap = std::move(e);
 }
 void TCustomEncoder::SetOnProgress(TProgressEvent e) {
+  auto g = LockServingMainThread(FProgressLock);
   FOnProgress = std::move(e);
 }
 void TCustomEncoder::SetOnTerminate(TTerminateEvent e) {
+  auto g = LockServingMainThread(FTerminateLock);
   FOnTerminate = std::move(e);
 }
 void TCustomEncoder::SetOnVideoInputHook(TVideoHookEvent e) {
+  auto g = LockServingMainThread(FVideoHookLock);
   FOnInputVideoHook = std::move(e);
 }
 void TCustomEncoder::SetOnVideoOutputHook(TVideoHookEvent e) {
+  auto g = LockServingMainThread(FVideoHookLock);
   FOnOutputVideoHook = std::move(e);
 }
 
@@ -417,8 +434,8 @@ void TCustomEncoder::Raise(const std::function<void()>& call) {
 void TCustomEncoder::HandleProgress(runtime::TObject* Sender, int AFileIndex, int AFrameNumber,
                                     int AFPS, float AQuality, float ABitRate, int64_t ACurrentSize,
                                     int64_t ACurrentDuration, int64_t ATotalDuration) {
-  if (!FOnProgress) return;
   std::lock_guard g(FProgressLock);
+  if (!FOnProgress) return;
   FProgressInfo.TaskIndex = FFFmpegList.IndexOf(Sender);
   FProgressInfo.FileIndex = AFileIndex;
   FProgressInfo.FrameNumber = AFrameNumber;
@@ -433,8 +450,8 @@ void TCustomEncoder::HandleProgress(runtime::TObject* Sender, int AFileIndex, in
 
 void TCustomEncoder::HandlePreviewBitmap(runtime::TObject* Sender, runtime::TBitmap* ABitmap,
                                          int AFrameNumber, int64_t APTS) {
-  if (!FOnPreviewBitmap) return;
   std::lock_guard g(FPreviewLock);
+  if (!FOnPreviewBitmap) return;
   FPreviewInfo.TaskIndex = FFFmpegList.IndexOf(Sender);
   FPreviewInfo.Bitmap = ABitmap;
   FPreviewInfo.FrameNumber = AFrameNumber;
@@ -445,8 +462,8 @@ void TCustomEncoder::HandlePreviewBitmap(runtime::TObject* Sender, runtime::TBit
 void TCustomEncoder::VideoHook(const TVideoHookEvent& handler, runtime::TObject* Sender,
                                runtime::TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
                                bool& AUpdate, bool& AStopHook) {
-  if (!handler) return;
   std::lock_guard g(FVideoHookLock);
+  if (!handler) return;
   FVideoHookInfo.TaskIndex = FFFmpegList.IndexOf(Sender);
   FVideoHookInfo.Bitmap = ABitmap;
   FVideoHookInfo.FrameNumber = AFrameNumber;
@@ -475,8 +492,8 @@ void TCustomEncoder::HandleOutputVideoHook(runtime::TObject* Sender, runtime::TB
 
 void TCustomEncoder::HandleAudioHook(runtime::TObject* Sender, int64_t APTS, uint8_t* ASample,
                                      int ASize, int ASampleRate, int AChannels, int ASampleFormat) {
-  if (!FOnAudioHook) return;
   std::lock_guard g(FAudioHookLock);
+  if (!FOnAudioHook) return;
   FOnAudioHook(this, FFFmpegList.IndexOf(Sender), APTS, ASample, ASize, ASampleRate, AChannels,
                ASampleFormat);
 }
@@ -518,14 +535,15 @@ void TCustomEncoder::StartTerminateThread(const TTerminateInfo& info, bool after
     std::lock_guard g(FThreadsLock);
     ++FTerminateThreads;
   }
-  std::thread([this, info, after_all] {
+  // The thread keeps its own copy of the handler: it may run after the handler was detached.
+  std::thread([this, info, after_all, handler = FOnTerminate] {
     if (after_all) {
       // The final event comes after every task's own termination event.
       std::unique_lock g(FThreadsLock);
       FThreadsDone.wait(g, [&] { return FTerminateThreads == 1; });
     }
     try {
-      if (FOnTerminate) FOnTerminate(this, info);
+      if (handler) handler(this, info);
     } catch (...) {
       // A handler's failure must not end the process; the event has been delivered.
     }
