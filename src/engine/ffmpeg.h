@@ -508,6 +508,8 @@ class TCustomFFmpeg : public runtime::TObject {
                   const int16_t* samples, int nb_samples);
   void EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame);
   void WritePacket(TAVOutputStream& ost, AVPacket* pkt);
+  // One line of the video statistics file ("vstats") for an encoded frame.
+  void WriteVideoStats(TAVOutputStream& ost, int frame_size);
   void WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter);
   void CopyPacket(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
                   const AVPacket* pkt);

@@ -763,6 +763,7 @@ void TCustomFFmpeg::EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVF
       Fvideo_size += pkt->size;
       ost.last_frame_size = pkt->size;
       if (ost.logfile && enc->stats_out) std::fputs(enc->stats_out, ost.logfile);
+      if (pkt->size > 0 && !Fvstats_filename.empty()) WriteVideoStats(ost, pkt->size);
     } else {
       if (pkt->duration <= 0) pkt->duration = frame ? frame->nb_samples : enc->frame_size;
       Faudio_size += pkt->size;
@@ -770,6 +771,31 @@ void TCustomFFmpeg::EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVF
     ff::av_packet_rescale_ts(pkt, enc->time_base, ost.st->time_base);
     WritePacket(ost, pkt);
   }
+}
+
+void TCustomFFmpeg::WriteVideoStats(TAVOutputStream& ost, int frame_size) {
+  if (!Fvstats_file) {
+    Fvstats_file.reset(std::fopen(Fvstats_filename.c_str(), "w"));
+    if (!Fvstats_file) throw FFmpegException(msg::kVstatsOpenFail + Fvstats_filename);
+  }
+  const AVCodecContext* enc = ost.enc;
+  FILE* f = Fvstats_file.get();
+  const int quality = ost.last_quality < 0 ? 0 : ost.last_quality;
+  std::fprintf(f, "frame= %5d q= %2.1f ", ++ost.coded_frames,
+               static_cast<double>(quality) / kLambdaPerQuantiser);
+  if (enc->flags & AV_CODEC_FLAG_PSNR) {
+    const double d = static_cast<double>(ost.last_error[0]) /
+                     (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0);
+    std::fprintf(f, "PSNR= %6.2f ", d > 0 ? -10.0 * std::log10(d) : 99.99);
+  }
+  std::fprintf(f, "f_size= %6d ", frame_size);
+  const double t = std::max(static_cast<double>(ost.sync_opts) * av_q2d(enc->time_base), 0.01);
+  const double bitrate = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
+  const double avg = static_cast<double>(Fvideo_size) * 8 / t / 1000.0;
+  std::fprintf(f, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+               static_cast<double>(Fvideo_size) / 1024, t, bitrate, avg);
+  std::fprintf(f, "type= %c\n",
+               ff::av_get_picture_type_char(static_cast<AVPictureType>(ost.last_pict_type)));
 }
 
 void TCustomFFmpeg::WritePacket(TAVOutputStream& ost, AVPacket* pkt) {

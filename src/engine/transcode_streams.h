@@ -86,6 +86,7 @@ struct TAVOutputStream {
   int last_quality = -1;
   int64_t last_error[4] = {0, 0, 0, 0};
   int last_pict_type = 0;
+  int coded_frames = 0;  // video packets the encoder has given
   int64_t last_frame_size = 0;
 
   FILE* logfile = nullptr;  // two-pass statistics of the first pass

@@ -2,6 +2,8 @@
 // control, hooks, synchronisation and audio rules, and failures from real causes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <dlfcn.h>
 
 #include <atomic>
@@ -16,7 +18,6 @@
 #include "runtime/main_thread.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
-
 
 namespace trelvix::engine {
 namespace {
@@ -467,6 +468,40 @@ TEST_F(Convert, RecordingTimeEndsEachStreamWithTheTrailerWritten) {
   const auto frames = fixtures::DecodeVideoFrames(out);
   EXPECT_NEAR(static_cast<int>(frames.size()), 13, 1);
   EXPECT_NEAR(fixtures::DecodeAudio(out).duration_s, 0.5, 0.06);
+}
+
+TEST_F(Convert, VideoStatisticsGetOneLinePerEncodedFrame) {
+  const std::string out = dir_.File("stats.mp4");
+  const std::string stats = dir_.File("stats.log");
+  TestEngine e;
+  ASSERT_TRUE(e.OpenInputFile(LongClip()));
+  e.SetOption("t", "0.5");
+  e.SetOption("vstats_file", stats);
+  IPhoneOutput(e, out, false);
+  e.StartConvert(false);
+  ASSERT_TRUE(e.Finished()) << e.FatalMessage();
+  const std::string text = test::ReadFile(stats);
+  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_EQ(lines, fixtures::DecodeVideoFrames(out).size());
+  EXPECT_EQ(text.rfind("frame=     1 q= ", 0), 0u) << text.substr(0, 200);
+  for (const char* field :
+       {" f_size= ", " s_size= ", "kB time= ", " br= ", " avg_br= ", " type= I\n"})
+    EXPECT_NE(text.find(field), std::string::npos) << field;
+}
+
+TEST_F(Convert, VideoStatisticsFileThatCannotBeOpenedEndsTheRun) {
+  TestEngine e;
+  ASSERT_TRUE(e.OpenInputFile(LongClip()));
+  e.SetOption("t", "0.2");
+  const std::string stats = dir_.File("no-such-folder/stats.log");
+  e.SetOption("vstats_file", stats);
+  IPhoneOutput(e, dir_.File("stats.mp4"), false);
+  LogCapture log;
+  log.Allow("fopen fail");
+  e.StartConvert(false);
+  EXPECT_FALSE(e.Finished());
+  EXPECT_TRUE(e.FatalException());
+  EXPECT_EQ(e.FatalMessage(), "fopen fail: " + stats);
 }
 
 TEST_F(Convert, JoinContinuesTheStreamsWithTheNextInput) {
