@@ -504,6 +504,45 @@ TEST_F(Convert, VideoStatisticsFileThatCannotBeOpenedEndsTheRun) {
   EXPECT_EQ(e.FatalMessage(), "fopen fail: " + stats);
 }
 
+TEST_F(Convert, TwoPassEncodingWritesAndReadsItsLog) {
+  const std::string prefix = dir_.File("twopass");
+  const std::string out = dir_.File("twopass.avi");
+  for (const char* pass : {"1", "2"}) {
+    TestEngine e;
+    ASSERT_TRUE(e.OpenInputFile(testing::AvClip()));
+    e.SetOption("t", "1");
+    e.SetOption("an", "");
+    e.SetOption("vcodec", "mpeg4");
+    e.SetOption("b", "200000");
+    e.SetOption("pass", pass);
+    e.SetOption("passlogfile", prefix);
+    ASSERT_GT(e.OpenOutputFile(out), 0) << e.LastErrMsg();
+    e.StartConvert(false);
+    ASSERT_TRUE(e.Finished()) << "pass " << pass << ": " << e.FatalMessage();
+    // The first pass leaves the encoder's statistics for the second.
+    if (std::string(pass) == "1") EXPECT_GT(test::ReadFile(prefix + "-0.log").size(), 100u);
+  }
+  const auto frames = fixtures::DecodeVideoFrames(out);
+  ASSERT_EQ(frames.size(), 25u);
+  for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i].number, static_cast<int>(i));
+}
+
+TEST_F(Convert, SecondPassWithoutALogFails) {
+  TestEngine e;
+  ASSERT_TRUE(e.OpenInputFile(testing::AvClip()));
+  e.SetOption("an", "");
+  e.SetOption("vcodec", "mpeg4");
+  e.SetOption("pass", "2");
+  e.SetOption("passlogfile", dir_.File("missing"));
+  ASSERT_GT(e.OpenOutputFile(dir_.File("pass2.avi")), 0) << e.LastErrMsg();
+  LogCapture log;
+  log.Allow("log file");
+  e.StartConvert(false);
+  EXPECT_FALSE(e.Finished());
+  EXPECT_NE(e.FatalMessage().find(dir_.File("missing") + "-0.log"), std::string::npos)
+      << e.FatalMessage();
+}
+
 TEST_F(Convert, JoinContinuesTheStreamsWithTheNextInput) {
   fixtures::ClipSpec second = fixtures::Preset("mkv");
   second.seconds = 1.0;
