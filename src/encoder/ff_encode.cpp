@@ -16,11 +16,19 @@ constexpr char kCannotWhileWorking[] = "Cannot %s while working.";
 constexpr char kCannotClearTasks[] = "Cannot ClearTasks while working.";
 constexpr char kMaxInputFiles[] = "max input files %d reached";
 constexpr char kMaxOutputFiles[] = "max output files %d reached";
+constexpr char kNoSuchTask[] = "task index %d out of range";
 
 std::string StreamName(const void* stream, const std::string& private_data) {
   return runtime::Format("stream:%llu:%s",
                          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(stream)),
                          private_data.c_str());
+}
+
+// Sets or clears one post-hook bit of a task, keeping the others.
+void SetHookBit(TFFmpeg* t, engine::TPostHook bit, bool on) {
+  engine::TPostHooks h = t->PostHooks();
+  h = on ? (h | engine::PostHookBit(bit)) : (h & ~engine::PostHookBit(bit));
+  t->SetPostHooks(h);
 }
 
 }  // namespace
@@ -123,11 +131,6 @@ void TFFmpegList::Abort(bool wait) {
   for (TFFmpeg* t : Snapshot()) t->Abort(wait);
 }
 
-static void SetHookBit(TFFmpeg* t, engine::TPostHook bit, bool on) {
-  engine::TPostHooks h = t->PostHooks();
-  h = on ? (h | engine::PostHookBit(bit)) : (h & ~engine::PostHookBit(bit));
-  t->SetPostHooks(h);
-}
 void TFFmpegList::SetPreviewHook(bool on) {
   for (TFFmpeg* t : Snapshot()) SetHookBit(t, engine::phPreview, on);
 }
@@ -173,7 +176,7 @@ void TCustomEncoder::CheckWorking(const char* AOperation) const {
   if (FWorking) throw EEncoderError(runtime::Format(kCannotWhileWorking, AOperation));
 }
 
-TOutputHooks TCustomEncoder::HooksFor(const TOutputOptions*) {
+TOutputHooks TCustomEncoder::HooksFor() {
   TOutputHooks h;
   h.audio = [this](runtime::TObject* s, int64_t pts, uint8_t* sample, int size, int rate,
                    int channels,
@@ -191,12 +194,8 @@ int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOption
     auto task = std::make_unique<TFFmpeg>(this);
     task->ResetState();
     task->SetVerbose(FVerbose);
-    engine::TPostHooks hooks = task->PostHooks();
-    hooks = FPreview ? (hooks | engine::PostHookBit(engine::phPreview))
-                     : (hooks & ~engine::PostHookBit(engine::phPreview));
-    hooks = FPreviewBitmap ? (hooks | engine::PostHookBit(engine::phBitmap))
-                           : (hooks & ~engine::PostHookBit(engine::phBitmap));
-    task->SetPostHooks(hooks);
+    SetHookBit(task.get(), engine::phPreview, FPreview);
+    SetHookBit(task.get(), engine::phBitmap, FPreviewBitmap);
     task->SetOnPreviewBitmap([this](runtime::TObject* s, runtime::TBitmap* b, int n, int64_t pts) {
       HandlePreviewBitmap(s, b, n, pts);
     });
@@ -232,18 +231,25 @@ int TCustomEncoder::AddTask(const void* AStream, const std::string& APrivateData
   return AddTask(StreamName(AStream, APrivateData), AOptions);
 }
 
+TFFmpeg* TCustomEncoder::TaskWithRoom(int ATaskIndex, bool output) {
+  TFFmpeg* task = FFFmpegList.Items(ATaskIndex);
+  if (!task) {
+    FLastErrMsg = runtime::Format(kNoSuchTask, ATaskIndex);
+    return nullptr;
+  }
+  const int files = output ? task->nb_output_files() : task->nb_input_files();
+  if (files == task->MaxFiles()) {
+    FLastErrMsg = runtime::Format(output ? kMaxOutputFiles : kMaxInputFiles, task->MaxFiles());
+    return nullptr;
+  }
+  return task;
+}
+
 bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName,
                                   TInputOptions* AOptions) {
   CheckWorking("AddInputFile");
-  TFFmpeg* task = FFFmpegList.Items(ATaskIndex);
-  if (!task) {
-    FLastErrMsg = runtime::Format("task index %d out of range", ATaskIndex);
-    return false;
-  }
-  if (task->nb_input_files() == task->MaxFiles()) {
-    FLastErrMsg = runtime::Format(kMaxInputFiles, task->MaxFiles());
-    return false;
-  }
+  TFFmpeg* task = TaskWithRoom(ATaskIndex, false);
+  if (!task) return false;
   const int slot = task->nb_input_files();
   try {
     if (AOptions && AOptions->FileName.empty()) AOptions->FileName = AFileName;
@@ -272,21 +278,13 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName,
 bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName,
                                    TOutputOptions* AOptions) {
   CheckWorking("SetOutputFile");
-  TFFmpeg* task = FFFmpegList.Items(ATaskIndex);
-  if (!task) {
-    FLastErrMsg = runtime::Format("task index %d out of range", ATaskIndex);
-    return false;
-  }
-  if (task->nb_output_files() == task->MaxFiles()) {
-    FLastErrMsg = runtime::Format(kMaxOutputFiles, task->MaxFiles());
-    return false;
-  }
+  TFFmpeg* task = TaskWithRoom(ATaskIndex, true);
+  if (!task) return false;
   const int slot = task->nb_output_files();
   try {
     if (AOptions && AOptions->FileName.empty()) AOptions->FileName = AFileName;
     task->SetOutputOptions(slot, AOptions);
-    const int r =
-        OpenOutputWithOptions(*task, AFileName, task->OutputOptions(slot), HooksFor(AOptions));
+    const int r = OpenOutputWithOptions(*task, AFileName, task->OutputOptions(slot), HooksFor());
     if (r < 0) {
       task->SetOutputOptions(slot, nullptr);
       FLastErrMsg = task->LastErrMsg();

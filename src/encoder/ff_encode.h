@@ -161,7 +161,10 @@ class TCustomEncoder : public media::TFFBaseComponent {
   void CheckWorking(const char* AOperation) const;
   void StartNextTask();
   void FinishAllTasks();
-  TOutputHooks HooksFor(const TOutputOptions* o);
+  TOutputHooks HooksFor();
+  // The task at the index when it can take one more input (output) file; else null with
+  // LastErrMsg set.
+  TFFmpeg* TaskWithRoom(int ATaskIndex, bool output);
   void VideoHook(const TVideoHookEvent& handler, runtime::TObject* Sender,
                  runtime::TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
                  bool& AStopHook);
