@@ -520,9 +520,11 @@ class TCustomFFmpeg : public runtime::TObject {
   // The picture handed on: the decoded one, or the engine's processed copy of it.
   AVFrame* RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame);
   void RunOutputHooks(TTranscodeState& r, TAVOutputStream& ost, AVFrame*& frame);
-  // Video hook call on `frame`; false when the handler or a conversion failure switched it off.
-  bool VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* frame,
-                     int frame_number, int64_t pts, bool* bitmap_current);
+  // Raises a video hook on `src` through its bitmap. When the handler changed the bitmap the
+  // picture is converted back into `work` (the job's own buffer) and `work` is returned;
+  // otherwise `src` goes on untouched. A failed conversion or StopHook switches the hook off.
+  AVFrame* VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* src,
+                         AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
   // The video filter graph of "vfilters" between the decoder and the encoder (ffmpeg_filters.cpp).
   void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist);

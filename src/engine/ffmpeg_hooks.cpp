@@ -9,8 +9,9 @@
 namespace trelvix::engine {
 namespace {
 
-// Makes `dst` a writable picture like `src` and copies `src` into it; false when out of memory.
-bool CopyInto(AVFrame* dst, const AVFrame* src) {
+// Makes `dst` a writable picture of the format and size of `src`, with its properties; its
+// pixels are left as they are. False when out of memory.
+bool PrepareLike(AVFrame* dst, const AVFrame* src) {
   if (dst->format != src->format || dst->width != src->width || dst->height != src->height ||
       !dst->buf[0]) {
     ff::av_frame_unref(dst);
@@ -21,21 +22,32 @@ bool CopyInto(AVFrame* dst, const AVFrame* src) {
   } else if (ff::av_frame_make_writable(dst) < 0) {
     return false;
   }
-  if (ff::av_frame_copy(dst, src) < 0) return false;
   ff::av_frame_copy_props(dst, src);
   return true;
 }
 
+// Makes `dst` a writable copy of `src`; false when out of memory.
+bool CopyInto(AVFrame* dst, const AVFrame* src) {
+  return PrepareLike(dst, src) && ff::av_frame_copy(dst, src) >= 0;
+}
+
 }  // namespace
 
-bool TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event,
-                                  AVFrame* frame, int frame_number, int64_t pts,
-                                  bool* bitmap_current) {
+AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event,
+                                      AVFrame* src, AVFrame* work, int frame_number, int64_t pts,
+                                      bool* bitmap_current) {
   if (bitmap_current) *bitmap_current = false;
-  if (!ctx.ConvertToRGB(frame, false) || !ctx.Bitmap()) {
+  if (!ctx.ConvertToRGB(src, false) || !ctx.Bitmap()) {
     LogF(media::llError, "%s", msg::kToRGBFail);
     event = nullptr;
-    return false;
+    return src;
+  }
+  if (ctx.InPlace()) {
+    // The bitmap shares the source's planes: the handler draws on the job's own copy.
+    if (!CopyInto(work, src) || !ctx.ConvertToRGB(work, false)) {
+      LogF(media::llError, "%s", msg::kHookBufMalloc);
+      return src;
+    }
   }
   bool update = true, stop = false;
   try {
@@ -47,38 +59,44 @@ bool TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEv
     LogF(media::llError, "%s%s", msg::kVideoHookError, "unknown exception");
     update = false;
   }
+  AVFrame* result = src;  // a picture the handler left alone goes on unconverted
   bool ok = true;
   if (update) {
     ctx.BitmapToRGB();
-    if (!ctx.InPlace() && !ctx.ConvertFromRGB(frame)) {
+    if (ctx.InPlace()) {
+      result = work;
+    } else if (PrepareLike(work, src) && ctx.ConvertFromRGB(work)) {
+      result = work;  // decoder pictures are never written
+    } else {
       LogF(media::llError, "%s", msg::kFromRGBFail);
       ok = false;
     }
   }
   if (bitmap_current) *bitmap_current = ok && update;
   if (stop || !ok) event = nullptr;
-  return ok;
+  return result;
 }
 
 AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
   ++ist.frame_number;
-  if (!Fdo_deinterlace && !FOnInputVideoHook && FFrameHooks.empty()) return frame;
+  if (FOnInputVideoHook)
+    return VideoHookCall(r.in_rgb, FOnInputVideoHook, frame, r.hook_frame.get(), ist.frame_number,
+                         ist.pts, nullptr);
+  // Deinterlacing is a plain copy in this library generation, so without frame-hook libraries
+  // the decoded picture goes on as it is.
+  if (FFrameHooks.empty()) return frame;
   AVFrame* pic = r.hook_frame.get();
   if (!CopyInto(pic, frame)) {
     LogF(media::llError, "%s", msg::kHookBufMalloc);
     return frame;
   }
-  if (FOnInputVideoHook) {
-    VideoHookCall(r.in_rgb, FOnInputVideoHook, pic, ist.frame_number, ist.pts, nullptr);
-  } else {
-    for (TFrameHookEntry& e : FFrameHooks) {
-      TFramePicture p{};
-      for (int i = 0; i < 4; ++i) {
-        p.data[i] = pic->data[i];
-        p.linesize[i] = pic->linesize[i];
-      }
-      e.Process(e.ctx, &p, pic->format, pic->width, pic->height, ist.pts);
+  for (TFrameHookEntry& e : FFrameHooks) {
+    TFramePicture p{};
+    for (int i = 0; i < 4; ++i) {
+      p.data[i] = pic->data[i];
+      p.linesize[i] = pic->linesize[i];
     }
+    e.Process(e.ctx, &p, pic->format, pic->width, pic->height, ist.pts);
   }
   return pic;
 }
@@ -87,15 +105,9 @@ void TCustomFFmpeg::RunOutputHooks(TTranscodeState& r, TAVOutputStream& ost, AVF
   const int number = ost.frame_number + 1;
   const int64_t pts = ff::av_rescale_q(frame->pts, ost.enc->time_base, AVRational{1, AV_TIME_BASE});
   r.bitmap_current = false;
-  if (FOnOutputVideoHook) {
-    AVFrame* copy = r.out_hook_frame.get();
-    if (!CopyInto(copy, frame)) {
-      LogF(media::llError, "%s", msg::kHookBufMalloc);
-    } else {
-      VideoHookCall(r.out_rgb, FOnOutputVideoHook, copy, number, pts, &r.bitmap_current);
-      frame = copy;  // decoder buffers are never written
-    }
-  }
+  if (FOnOutputVideoHook)
+    frame = VideoHookCall(r.out_rgb, FOnOutputVideoHook, frame, r.out_hook_frame.get(), number, pts,
+                          &r.bitmap_current);
   RunPostHooks(r, frame, number, pts);
 }
 

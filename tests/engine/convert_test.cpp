@@ -520,7 +520,9 @@ TEST_F(Convert, TwoPassEncodingWritesAndReadsItsLog) {
     e.StartConvert(false);
     ASSERT_TRUE(e.Finished()) << "pass " << pass << ": " << e.FatalMessage();
     // The first pass leaves the encoder's statistics for the second.
-    if (std::string(pass) == "1") EXPECT_GT(test::ReadFile(prefix + "-0.log").size(), 100u);
+    if (std::string(pass) == "1") {
+      EXPECT_GT(test::ReadFile(prefix + "-0.log").size(), 100u);
+    }
   }
   const auto frames = fixtures::DecodeVideoFrames(out);
   ASSERT_EQ(frames.size(), 25u);
