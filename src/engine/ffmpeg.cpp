@@ -469,8 +469,12 @@ void TCustomFFmpeg::AddMetadata(const std::string& key, const std::string& value
 }
 
 void TCustomFFmpeg::SetVideoHookBitsPixel(int bits) {
-  // The conversion contexts of the hooks are made for this depth when the hooks first run.
-  if (bits != FVideoHookBitsPixel) FVideoHookBitsPixel = bits;
+  // The conversion contexts of the hooks are made for this depth when the hooks first run; a
+  // preview window shows bitmaps of one depth, so it is made again.
+  if (bits == FVideoHookBitsPixel) return;
+  FVideoHookBitsPixel = bits;
+  std::lock_guard lock(PostHookLock());
+  FPreviewer.reset();
 }
 
 }  // namespace trelvix::engine

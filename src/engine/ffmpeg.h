@@ -37,6 +37,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/preview_window.h"
 #include "media/ff_options.h"
 #include "media/ff_ptr.h"
 #include "media/unicode_io.h"
@@ -485,6 +486,8 @@ class TCustomFFmpeg : public runtime::TObject {
   std::vector<TFrameHookEntry> FFrameHooks;  // the frame-hook chain, in order
   TPostHooks FPostHooks = 0;                 // Guarded by the post-hook lock.
   bool FPostHooksChanged = false;            // Guarded by the post-hook lock.
+  // The preview window of phPreview, made on its first frame. Guarded by the post-hook lock.
+  std::unique_ptr<TPreviewWindow> FPreviewer;
   int FVideoHookBitsPixel = 24;
   TAudioHookEvent FOnAudioHook;
   TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
@@ -526,6 +529,11 @@ class TCustomFFmpeg : public runtime::TObject {
   AVFrame* VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* src,
                          AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
+  // Stores a post-hook set (the post-hook lock is held); a set without phPreview closes the
+  // preview window.
+  void StorePostHooks(TPostHooks hooks);
+  // Logs the session description when every output is an RTP stream.
+  void LogSdp();
   // The video filter graph of "vfilters" between the decoder and the encoder (ffmpeg_filters.cpp).
   void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist);
   // The pause gate between packets: blocks while paused, unless stopping.

@@ -8,7 +8,12 @@ namespace trelvix::engine {
 
 void TCustomFFmpeg::SetPostHooks(TPostHooks hooks) {
   std::lock_guard lock(PostHookLock());
+  StorePostHooks(hooks);
+}
+
+void TCustomFFmpeg::StorePostHooks(TPostHooks hooks) {
   if (hooks == FPostHooks) return;
+  if (!(hooks & PostHookBit(phPreview))) FPreviewer.reset();
   FPostHooks = hooks;
   FPostHooksChanged = true;
 }

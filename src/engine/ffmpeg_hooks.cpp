@@ -79,16 +79,23 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
 
 AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
   ++ist.frame_number;
+  AVFrame* picture = frame;
+  if (Fdo_deinterlace) {
+    if (r.deinterlacer.Process(frame, r.deinterlaced.get()))
+      picture = r.deinterlaced.get();
+    else
+      LogF(media::llError, "%s", msg::kDeinterlaceFailed);
+  }
   if (FOnInputVideoHook)
-    return VideoHookCall(r.in_rgb, FOnInputVideoHook, frame, r.hook_frame.get(), ist.frame_number,
+    return VideoHookCall(r.in_rgb, FOnInputVideoHook, picture, r.hook_frame.get(), ist.frame_number,
                          ist.pts, nullptr);
-  // Deinterlacing is a plain copy in this library generation, so without frame-hook libraries
-  // the decoded picture goes on as it is.
-  if (FFrameHooks.empty()) return frame;
-  AVFrame* pic = r.hook_frame.get();
-  if (!CopyInto(pic, frame)) {
+  if (FFrameHooks.empty()) return picture;
+  // The libraries change the picture in place: a deinterlaced picture is the job's own, a
+  // decoded one is copied first.
+  AVFrame* pic = picture == frame ? r.hook_frame.get() : picture;
+  if (pic == picture ? ff::av_frame_make_writable(pic) < 0 : !CopyInto(pic, frame)) {
     LogF(media::llError, "%s", msg::kHookBufMalloc);
-    return frame;
+    return picture;
   }
   for (TFrameHookEntry& e : FFrameHooks) {
     TFramePicture p{};
@@ -118,22 +125,33 @@ void TCustomFFmpeg::RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_n
   if (hooks == 0) return;
   const int64_t now = ff::av_gettime();
   const bool due = now - r.preview_last_time > PreviewInterval;
-  if ((hooks & PostHookBit(phBitmap)) && FOnPreviewBitmap) {
+  // The picture as a bitmap: the output hook's when it shows this frame, else converted now.
+  const auto bitmap = [&]() -> runtime::TBitmap* {
+    if (r.bitmap_current && !FPostHooksChanged && r.out_rgb.Bitmap()) return r.out_rgb.Bitmap();
+    if (r.out_rgb.ConvertToRGB(frame, false) && r.out_rgb.Bitmap()) return r.out_rgb.Bitmap();
+    LogF(media::llError, "%s", msg::kToRGBFail);
+    return nullptr;
+  };
+  const TPostHooks bitmap_bit = PostHookBit(phBitmap), preview_bit = PostHookBit(phPreview);
+  if ((hooks & bitmap_bit) && FOnPreviewBitmap) {
     if (due) {
-      bool ok = r.bitmap_current && !FPostHooksChanged && r.out_rgb.Bitmap();
-      if (!ok) ok = r.out_rgb.ConvertToRGB(frame, false) && r.out_rgb.Bitmap();
-      if (ok) {
-        FOnPreviewBitmap(this, r.out_rgb.Bitmap(), frame_number, pts);
-      } else {
-        LogF(media::llError, "%s", msg::kToRGBFail);
-        hooks &= static_cast<TPostHooks>(~PostHookBit(phBitmap));
-      }
+      if (runtime::TBitmap* b = bitmap())
+        FOnPreviewBitmap(this, b, frame_number, pts);
+      else
+        hooks &= static_cast<TPostHooks>(~bitmap_bit);
+      r.preview_last_time = now;
+    }
+  } else if (hooks & preview_bit) {
+    if (due) {
+      runtime::TBitmap* b = bitmap();
+      if (b && !FPreviewer) FPreviewer = CreatePreviewWindow();
+      // No window to paint (none could be made, or the user closed it): the preview ends.
+      if (!b || !FPreviewer || !FPreviewer->PaintFrame(b, frame_number, pts))
+        hooks &= static_cast<TPostHooks>(~preview_bit);
       r.preview_last_time = now;
     }
   }
-  // phPreview paints into the engine's preview window, which the window system front end
-  // provides; without one there is nothing to paint.
-  FPostHooks = hooks;
+  StorePostHooks(hooks);
   FPostHooksChanged = false;
 }
 

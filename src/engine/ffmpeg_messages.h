@@ -106,6 +106,9 @@ inline constexpr char kConfigureFailed[] = "Failed to Configure %s\n";
 
 // Conversion: set-up and stream mapping.
 inline constexpr char kMallocFail[] = "av_mallocz fail";
+inline constexpr char kReallocFail[] = "av_realloc fail";
+// Followed by the session description of the RTP outputs.
+inline constexpr char kSdpHeader[] = "SDP:\n";
 inline constexpr char kNoStreamInOutput[] = "Output file #%d does not contain any stream";
 inline constexpr char kStreamMapCount[] =
     "Number of stream maps must match number of output streams";

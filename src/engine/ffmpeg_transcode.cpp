@@ -1,5 +1,6 @@
 // Transcode: the stream tables, the mapping of input to output streams, codec preparation and
 // opening, headers, the mapping log and the tear-down. The packet loop is ffmpeg_pipeline.cpp.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -50,6 +51,42 @@ int ReadWholeFile(const std::string& name, std::string& out) {
   return got == out.size() ? 0 : AVERROR(EIO);
 }
 
+// Appends the chapters of `ic` to `oc`, shifted back by `offset` (microseconds) and, with a
+// recording limit, those that start within it, cut at it.
+void CopyChapters(const AVFormatContext& ic, int64_t offset, int64_t recording_time,
+                  AVFormatContext& oc) {
+  const AVRational us{1, AV_TIME_BASE};
+  for (unsigned i = 0; i < ic.nb_chapters; ++i) {
+    const AVChapter& in = *ic.chapters[i];
+    const int64_t ts_off = ff::av_rescale_q(offset, us, in.time_base);
+    const int64_t rt = recording_time != INT64_MAX
+                           ? ff::av_rescale_q(recording_time, us, in.time_base)
+                           : INT64_MAX;
+    if (in.end < ts_off) continue;
+    if (rt != INT64_MAX && in.start > rt + ts_off) break;
+    auto* out = static_cast<AVChapter*>(ff::av_mallocz(sizeof(AVChapter)));
+    if (!out) throw FFmpegException(msg::kMallocFail);
+    out->id = in.id;
+    out->time_base = in.time_base;
+    out->start = std::max<int64_t>(0, in.start - ts_off);
+    out->end = std::min(rt, in.end - ts_off);
+    if (ff::av_dict_copy(&out->metadata, in.metadata, 0) < 0) {
+      ff::av_dict_free(&out->metadata);
+      ff::av_free(out);
+      throw FFmpegException(msg::kMallocFail);
+    }
+    void* grown = ff::av_realloc(oc.chapters, sizeof(AVChapter*) * (oc.nb_chapters + 1));
+    if (!grown) {
+      ff::av_dict_free(&out->metadata);
+      ff::av_free(out);
+      throw FFmpegException(msg::kReallocFail);
+    }
+    // The context owns its chapters from here on and frees them with itself.
+    oc.chapters = static_cast<AVChapter**>(grown);
+    oc.chapters[oc.nb_chapters++] = out;
+  }
+}
+
 }  // namespace
 
 TTranscodeState::~TTranscodeState() {
@@ -67,6 +104,23 @@ TTranscodeState::~TTranscodeState() {
   for (auto& i : ist) i->dec.reset();
 }
 
+void TCustomFFmpeg::LogSdp() {
+  const int n = FJoinMode ? 1 : Fnb_output_files;
+  std::vector<AVFormatContext*> ctxs;
+  for (int j = 0; j < n; ++j) {
+    AVFormatContext* oc = Foutput_files[j]->ctx.get();
+    if (!oc->oformat || std::strcmp(oc->oformat->name, "rtp") != 0) return;
+    ctxs.push_back(oc);
+  }
+  if (ctxs.empty()) return;
+  char sdp[2048] = {};
+  if (ff::av_sdp_create(ctxs.data(), static_cast<int>(ctxs.size()), sdp, sizeof sdp) < 0) return;
+  std::string text(sdp);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  LogF(llInfo, "%s%s", msg::kSdpHeader, text.c_str());
+}
+
 void TCustomFFmpeg::TRunDeleter::operator()(TTranscodeState* r) const {
   delete r;
 }
@@ -81,7 +135,9 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
   r.pkt = media::MakePacket();
   r.hook_frame = media::MakeFrame();
   r.out_hook_frame = media::MakeFrame();
-  if (!r.pkt || !r.hook_frame || !r.out_hook_frame) throw FFmpegException(msg::kMallocFail);
+  r.deinterlaced = media::MakeFrame();
+  if (!r.pkt || !r.hook_frame || !r.out_hook_frame || !r.deinterlaced)
+    throw FFmpegException(msg::kMallocFail);
   r.in_rgb.ResetRGBContext(FVideoHookBitsPixel);
   r.out_rgb.ResetRGBContext(FVideoHookBitsPixel);
 
@@ -436,7 +492,11 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
                      Finput_files[m.in_file].ctx->metadata, AV_DICT_DONT_OVERWRITE);
   }
 
-  // 9. Chapters are left to the muxer's own handling of the input (none are copied).
+  // 9. Chapters, shifted by the start position and cut at the recording limit.
+  for (int i = 0; i < Fnb_input_files; ++i)
+    for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j)
+      CopyChapters(*Finput_files[i].ctx, Fstart_time - Finput_files_ts_offset[i], Frecording_time,
+                   *Foutput_files[j]->ctx);
 
   // 10. Headers.
   for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j) {
@@ -448,6 +508,9 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
       throw FFmpegException(m);
     }
   }
+
+  // An RTP session needs its description on the receiving side: log it when every output is one.
+  LogSdp();
 
   // 11. Mapping log.
   for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j)
@@ -471,7 +534,6 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
   // 12. The report clock.
   Ftimer_start = NowUs();
   r.last_report = Ftimer_start;
-  (void)llInfo;
 }
 
 }  // namespace trelvix::engine

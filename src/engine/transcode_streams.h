@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoder/rgb_convert.h"
+#include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
 #include "media/ff_ptr.h"
 #include "media/ffapi.h"
@@ -109,6 +110,8 @@ struct TTranscodeState {
   media::PacketPtr pkt;            // the packet being read
   media::FramePtr hook_frame;      // input-hook copy of a decoded picture (decoder format)
   media::FramePtr out_hook_frame;  // output-hook copy of a picture to encode
+  media::FramePtr deinterlaced;    // the deinterlaced decoded picture ("deinterlace")
+  TDeinterlacer deinterlacer;
   decoder::TRGBConvertContext in_rgb{24};
   decoder::TRGBConvertContext out_rgb{24};
   std::vector<int16_t> s16;  // decoded audio of the current block, interleaved 16-bit

@@ -4,7 +4,11 @@
 
 #include <algorithm>
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +18,7 @@
 
 #include "engine/engine_test_util.h"
 #include "engine/ffmpeg_thread.h"
+#include "engine/preview_window.h"
 #include "runtime/bitmap.h"
 #include "runtime/main_thread.h"
 #include "support/log_capture.h"
@@ -726,6 +731,152 @@ TEST_F(Convert, FailureTexts) {
     EXPECT_TRUE(e.FatalException());
     EXPECT_NE(e.FatalMessage().find(c.text), std::string::npos) << e.FatalMessage();
   }
+}
+
+// --- Deinterlacing, the preview window and RTP outputs ---
+
+// Largest luma step between neighbouring lines inside the rectangle.
+int LargestLineStep(const std::vector<uint8_t>& y, int w, int x0, int y0, int x1, int y1) {
+  int step = 0;
+  for (int r = y0; r + 1 < y1; ++r)
+    for (int x = x0; x < x1; ++x)
+      step = std::max(step, std::abs(int(y[r * w + x]) - int(y[(r + 1) * w + x])));
+  return step;
+}
+
+TEST_F(Convert, DeinterlaceSmoothsCombedLinesBeforeTheFrameHooks) {
+  // A combed picture: every other line of a block drawn black on white, kept exact in raw video.
+  // The block lies between the rows where the frame number is read.
+  const int x0 = 64, y0 = 46, x1 = 192, y1 = 72;
+  const std::string combed = dir_.File("combed.avi");
+  {
+    TestEngine e;
+    ASSERT_TRUE(e.OpenInputFile(testing::VideoOnlyClip()));
+    e.SetOption("vcodec", "rawvideo");
+    ASSERT_GT(e.OpenOutputFile(combed), 0) << e.LastErrMsg();
+    e.SetOnInputVideoHook([&](runtime::TObject*, runtime::TBitmap* b, int, int64_t, bool&, bool&) {
+      for (int y = y0; y < y1; ++y)
+        std::memset(b->ScanLine(y) + 3 * x0, y % 2 ? 0 : 255, 3 * (x1 - x0));
+    });
+    RunThreaded(e);
+    ASSERT_TRUE(e.Finished()) << e.FatalMessage();
+  }
+  int w = 0, h = 0;
+  const auto before = ReadLuma(combed, &w, &h);
+  ASSERT_EQ(before.size(), 25u);
+  EXPECT_GT(LargestLineStep(before[0], w, x0, y0, x1, y1), 150);
+
+  for (const bool with_frame_hook : {false, true}) {
+    SCOPED_TRACE(with_frame_hook ? "with a frame-hook library" : "alone");
+    const std::string out = dir_.File(with_frame_hook ? "deint_hook.avi" : "deint.avi");
+    TestEngine e;
+    ASSERT_TRUE(e.OpenInputFile(combed));
+    e.SetOption("deinterlace", "1");
+    if (with_frame_hook) e.SetOption("vhook", TRELVIX_COUNT_HOOK);
+    e.SetOption("vcodec", "rawvideo");
+    ASSERT_GT(e.OpenOutputFile(out), 0) << e.LastErrMsg();
+    LogCapture log;
+    e.StartConvert(false);
+    ASSERT_TRUE(e.Finished()) << e.FatalMessage();
+    const auto after = ReadLuma(out, &w, &h);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t f = 0; f < after.size(); ++f) {
+      // The comb is gone (the block's inner lines are one level), the frame numbers remain.
+      EXPECT_LT(LargestLineStep(after[f], w, x0, y0 + 2, x1, y1 - 2), 16) << "frame " << f;
+      EXPECT_EQ(fixtures::ReadFrameNumber(after[f].data(), w, w, h), static_cast<int>(f));
+    }
+    // The library ran on the deinterlaced picture: its white block is exact.
+    EXPECT_EQ(after[0][0] == 235 && after[0][15 * w + 15] == 235, with_frame_hook);
+  }
+}
+
+// A preview window for the tests: counts its frames and reports "closed" after `open_frames`.
+struct CountingWindow : TPreviewWindow {
+  CountingWindow(std::atomic<int>& painted, std::atomic<int>& alive, int open_frames)
+      : painted(painted), alive(alive), open_frames(open_frames) {
+    ++alive;
+  }
+  ~CountingWindow() override { --alive; }
+  bool PaintFrame(runtime::TBitmap* b, int frame_number, int64_t) override {
+    EXPECT_EQ(b->Width(), 320);
+    EXPECT_GT(frame_number, 0);
+    return ++painted < open_frames;
+  }
+  std::atomic<int>& painted;
+  std::atomic<int>& alive;
+  int open_frames;
+};
+
+TEST_F(Convert, PreviewWindowGetsFramesUntilTheUserClosesIt) {
+  struct Case {
+    const char* name;
+    bool factory;
+    int open_frames;
+    int painted;  // expected
+  } cases[] = {{"window stays open", true, 1000, 25},
+               {"window closed after three frames", true, 3, 3},
+               {"no window system", false, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> painted = 0, alive = 0, made = 0;
+    if (c.factory)
+      SetPreviewWindowFactory([&]() -> std::unique_ptr<TPreviewWindow> {
+        ++made;
+        return std::make_unique<CountingWindow>(painted, alive, c.open_frames);
+      });
+    TestEngine e;
+    e.PreviewInterval = -1;  // every frame
+    ASSERT_TRUE(e.OpenInputFile(testing::VideoOnlyClip()));
+    e.SetOption("vcodec", "rawvideo");
+    ASSERT_GT(e.OpenOutputFile(dir_.File("preview.avi")), 0) << e.LastErrMsg();
+    e.SetPostHooks(PostHookBit(phPreview));
+    RunThreaded(e);
+    EXPECT_TRUE(e.Finished()) << e.FatalMessage();
+    EXPECT_EQ(painted, c.painted);
+    EXPECT_EQ(made, c.factory ? 1 : 0);  // one window for the whole job
+    const bool still_previewing = c.painted == 25;
+    EXPECT_EQ(e.PostHooks() == PostHookBit(phPreview), still_previewing);
+    EXPECT_EQ(alive, still_previewing ? 1 : 0);  // a closed window is freed at once
+    e.SetPostHooks(0);
+    EXPECT_EQ(alive, 0);
+    SetPreviewWindowFactory(nullptr);
+  }
+}
+
+TEST_F(Convert, RtpOutputLogsItsSessionDescriptionAndSendsPackets) {
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const int port = ntohs(addr.sin_port);
+
+  LogCapture log(media::llInfo);
+  TestEngine e;
+  ASSERT_TRUE(e.OpenInputFile(testing::VideoOnlyClip()));
+  e.SetOption("f", "rtp");
+  e.SetOption("vcodec", "mpeg4");
+  ASSERT_GT(e.OpenOutputFile("rtp://127.0.0.1:" + std::to_string(port)), 0) << e.LastErrMsg();
+  e.StartConvert(false);
+  EXPECT_TRUE(e.Finished()) << e.FatalMessage();
+  bool sdp = false;
+  for (const auto& m : log.Messages())
+    if (m.text.rfind("SDP:\n", 0) == 0) {
+      sdp = true;
+      EXPECT_NE(m.text.find("m=video " + std::to_string(port) + " RTP/AVP"), std::string::npos)
+          << m.text;
+      EXPECT_NE(m.text.find("MP4V-ES"), std::string::npos) << m.text;
+      EXPECT_NE(m.text.back(), '\n');  // trimmed
+    }
+  EXPECT_TRUE(sdp);
+  char buf[2048];
+  int packets = 0;
+  while (recv(sock, buf, sizeof buf, MSG_DONTWAIT) > 0) ++packets;
+  EXPECT_GT(packets, 25);
+  close(sock);
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+// Deinterlacing of decoded pictures: a vertical low-pass over the lines of both fields ("fd" of
+// the post-processing filter), picture in, picture out, with no delay. One object per job, used
+// on the conversion thread only; it rebuilds its filter graph when the picture format or size
+// changes.
+#pragma once
+
+#include "media/ff_ptr.h"
+#include "media/ffapi.h"
+
+namespace trelvix::engine {
+
+class TDeinterlacer {
+ public:
+  // Writes the deinterlaced `src` into `dst` (whose previous picture is released), with the
+  // properties of `src`. False when the format cannot be deinterlaced or a library call fails;
+  // `dst` is then empty and `src` is untouched.
+  bool Process(const AVFrame* src, AVFrame* dst);
+
+ private:
+  bool Build(const AVFrame* src);
+
+  media::FilterGraphPtr graph_;
+  AVFilterContext* src_ = nullptr;   // owned by graph_
+  AVFilterContext* sink_ = nullptr;  // owned by graph_
+  int format_ = -1, width_ = 0, height_ = 0;
+  bool failed_ = false;  // the current format could not be set up: don't retry for each picture
+};
+
+}  // namespace trelvix::engine
