@@ -96,10 +96,15 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
       continue;
     }
 
-    // 3. File-size limit.
+    // 3. File-size limit. Muxers hold back data before it reaches the file (matroska a whole
+    // cluster, up to seconds of it), so the byte position alone lags behind; with one output
+    // file the bytes handed to the muxer so far count as well.
     if (Flimit_filesize != 0) {
       AVIOContext* pb = Foutput_files[0]->ctx->pb;
-      if (pb && ff::avio_seek(pb, 0, SEEK_CUR) > Flimit_filesize) break;
+      int64_t written = pb ? ff::avio_seek(pb, 0, SEEK_CUR) : 0;
+      if (Fnb_output_files == 1 || FJoinMode)
+        written = std::max(written, Fvideo_size + Faudio_size + Fextra_size);
+      if (written > Flimit_filesize) break;
     }
 
     // 4. Read.
@@ -242,6 +247,8 @@ bool TCustomFFmpeg::OutputPacket(TTranscodeState& r, TAVInputStream& ist, AVPack
           int64_t{ist.st->codecpar->frame_size} * 1000000 / ist.st->codecpar->sample_rate;
     else if (pkt->duration > 0)
       ist.next_pts += ff::av_rescale_q(pkt->duration, ist.st->time_base, kTimeBaseQ);
+    // Before the start position nothing is copied, as nothing is decoded for output.
+    if (Fstart_time != 0 && ist.pts < Fstart_time) return true;
     for (auto& op : r.ost)
       if (r.ist[op->source_index].get() == &ist && op->setup->stream_copy)
         CopyPacket(r, *op, ist, pkt);
@@ -675,15 +682,23 @@ void TCustomFFmpeg::DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVI
     LogF(llError, "%s", msg::kSubtitleNoPts);
     return;
   }
+  // Re-time the cue onto the output's time line, which begins at the start position: a cue
+  // that is over by then is dropped, one that is still showing keeps the rest of its time.
+  const int64_t base = ff::av_rescale_q(pts, ist.st->time_base, kTimeBaseQ);
+  const int64_t shown_from = base + int64_t{sub->start_display_time} * 1000;
+  const bool timed = sub->end_display_time > sub->start_display_time;
+  const int64_t shown_to = base + int64_t{sub->end_display_time} * 1000;
+  if (timed ? shown_to <= Fstart_time : shown_from < Fstart_time) return;
+  const int64_t from = std::max(shown_from, Fstart_time);
+  sub->pts = from - Fstart_time;
+  sub->end_display_time = timed ? static_cast<uint32_t>((shown_to - from) / 1000) : 0;
+  sub->start_display_time = 0;
+
   // Encoded subtitles: one 1 MiB buffer per conversion thread, kept.
   thread_local std::vector<uint8_t> out(1 << 20);
   AVCodecContext* enc = ost.enc;
   const int nb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE ? 2 : 1;
-  const int64_t base = ff::av_rescale_q(pts, ist.st->time_base, kTimeBaseQ);
   for (int i = 0; i < nb; ++i) {
-    sub->pts = base + int64_t{sub->start_display_time} * 1000;
-    sub->end_display_time -= sub->start_display_time;
-    sub->start_display_time = 0;
     const int size =
         ff::avcodec_encode_subtitle(enc, out.data(), static_cast<int>(out.size()), sub);
     if (size < 0) throw FFmpegException(msg::kSubtitleEncodingFailed);
@@ -697,7 +712,7 @@ void TCustomFFmpeg::DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVI
     p->duration = ff::av_rescale_q(sub->end_display_time, AVRational{1, 1000}, ost.st->time_base);
     WritePacket(ost, p);
   }
-  ost.last_pts_us = base;
+  ost.last_pts_us = sub->pts;
 }
 
 // --- Stream copy ---
@@ -758,6 +773,8 @@ void TCustomFFmpeg::EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVF
           std::memcpy(&e, q + 8 + 8 * i, 8);
           ost.last_error[i] = e;
         }
+        // -1: the encoder gives no error figures, so there is no PSNR to show.
+        if (errs == 0) std::fill(std::begin(ost.last_error), std::end(ost.last_error), -1);
       }
       if (pkt->duration <= 0) pkt->duration = 1;  // one frame, or the edit list drops the last
       Fvideo_size += pkt->size;
@@ -783,7 +800,7 @@ void TCustomFFmpeg::WriteVideoStats(TAVOutputStream& ost, int frame_size) {
   const int quality = ost.last_quality < 0 ? 0 : ost.last_quality;
   std::fprintf(f, "frame= %5d q= %2.1f ", ++ost.coded_frames,
                static_cast<double>(quality) / kLambdaPerQuantiser);
-  if (enc->flags & AV_CODEC_FLAG_PSNR) {
+  if ((enc->flags & AV_CODEC_FLAG_PSNR) && ost.last_error[0] >= 0) {  // -1: no figure given
     const double d = static_cast<double>(ost.last_error[0]) /
                      (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0);
     std::fprintf(f, "PSNR= %6.2f ", d > 0 ? -10.0 * std::log10(d) : 99.99);

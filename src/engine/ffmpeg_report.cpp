@@ -59,7 +59,11 @@ void TCustomFFmpeg::PrintReport(TTranscodeState& r, bool is_last_report, int fil
           for (int j = 0; j < 32; ++j)
             buf += Format("%X", static_cast<int>(std::lround(std::log2(QpHistogram()[j] + 1))));
         }
-        if (ost.enc && (ost.enc->flags & AV_CODEC_FLAG_PSNR)) {
+        // PSNR only from figures the encoder gave: none before its first packet, and none from
+        // an encoder that takes the flag but reports no errors (libx264), where the error is
+        // marked -1. An error of 0 is a frame coded without loss (infinite PSNR).
+        const bool has_errors = ost.last_error[0] >= 0 && (is_last_report || ost.last_quality >= 0);
+        if (ost.enc && (ost.enc->flags & AV_CODEC_FLAG_PSNR) && has_errors) {
           double error_sum = 0, scale_sum = 0;
           buf += "PSNR=";
           for (int j = 0; j < 3; ++j) {

@@ -268,6 +268,27 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file) {
   Faudio_stream_copy = 0;
 }
 
+namespace {
+
+// The style header the text subtitle encoders start from when nothing else gives one: one
+// "Default" style, as the text decoders describe plain cues.
+constexpr char kDefaultSubtitleHeader[] =
+    "[Script Info]\r\n"
+    "ScriptType: v4.00+\r\n"
+    "PlayResX: 384\r\n"
+    "PlayResY: 288\r\n"
+    "\r\n"
+    "[V4+ Styles]\r\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, "
+    "Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, "
+    "Shadow, Alignment, MarginL, MarginR, MarginV, Encoding\r\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,0,0,2,10,10,10,0\r\n"
+    "\r\n"
+    "[Events]\r\n"
+    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\r\n";
+
+}  // namespace
+
 void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file) {
   AVFormatContext* oc = file.ctx.get();
   const bool copy = Fsubtitle_stream_copy != 0;
@@ -294,6 +315,18 @@ void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file) {
     s.st->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
   } else {
     c->codec_id = id;
+    // Subtitle times are milliseconds; the encoders refuse to open without a time base.
+    c->time_base = AVRational{1, 1000};
+    // Text encoders take their styles from the header (ass stores it as the stream's private
+    // data, which players need); a plain default when the codec has none yet.
+    const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(id);
+    if (desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) && !c->subtitle_header) {
+      const size_t size = sizeof kDefaultSubtitleHeader - 1;
+      c->subtitle_header = static_cast<uint8_t*>(ff::av_mallocz(size + 1));
+      if (!c->subtitle_header) throw FFmpegException(msg::kMallocFail);
+      std::memcpy(c->subtitle_header, kDefaultSubtitleHeader, size);
+      c->subtitle_header_size = static_cast<int>(size);
+    }
     if (FOptions.Initialized())
       FOptions.ApplyContextOptions(c, FOptions.avcodec_opts[mkSubtitle],
                                    AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);

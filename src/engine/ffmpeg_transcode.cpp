@@ -87,6 +87,23 @@ void CopyChapters(const AVFormatContext& ic, int64_t offset, int64_t recording_t
   }
 }
 
+// A styled (ass/ssa) source carries its style header as the stream's extra data: the text
+// encoder starts from it instead of the default header, so the cues keep their styles.
+void KeepSourceStyles(AVCodecContext* enc, const AVStream& source) {
+  const AVCodecParameters* par = source.codecpar;
+  if ((par->codec_id != AV_CODEC_ID_ASS && par->codec_id != AV_CODEC_ID_SSA) ||
+      par->extradata_size <= 0)
+    return;
+  const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(enc->codec_id);
+  if (!desc || !(desc->props & AV_CODEC_PROP_TEXT_SUB)) return;
+  auto* header = static_cast<uint8_t*>(ff::av_mallocz(par->extradata_size + 1));
+  if (!header) throw FFmpegException(msg::kMallocFail);
+  std::memcpy(header, par->extradata, par->extradata_size);
+  ff::av_freep(&enc->subtitle_header);
+  enc->subtitle_header = header;
+  enc->subtitle_header_size = par->extradata_size;
+}
+
 }  // namespace
 
 TTranscodeState::~TTranscodeState() {
@@ -407,6 +424,7 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
     }
     // The stream's time base is a hint for the muxer.
     ost.st->time_base = ost.enc->time_base;
+    if (type == AVMEDIA_TYPE_SUBTITLE) KeepSourceStyles(ost.enc, *r.ist[ost.source_index]->st);
     int err = 0;
     {
       std::lock_guard lock(media::CodecLock());
