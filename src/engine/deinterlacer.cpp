@@ -11,6 +11,9 @@ bool TDeinterlacer::Build(const AVFrame* src) {
   width_ = src->width;
   height_ = src->height;
   failed_ = true;
+  // The post-processing library reads outside pictures of 16 to 31 lines; anything that low is
+  // left as it is.
+  if (src->height < kMinHeight) return false;
   graph_.reset(ff::avfilter_graph_alloc());
   AVFilterGraph* g = graph_.get();
   if (!g) return false;

@@ -11,9 +11,12 @@ namespace trelvix::engine {
 
 class TDeinterlacer {
  public:
+  // Lower pictures are not deinterlaced.
+  static constexpr int kMinHeight = 32;
+
   // Writes the deinterlaced `src` into `dst` (whose previous picture is released), with the
-  // properties of `src`. False when the format cannot be deinterlaced or a library call fails;
-  // `dst` is then empty and `src` is untouched.
+  // properties of `src`. False when the format or size cannot be deinterlaced or a library call
+  // fails; `dst` is then empty and `src` is untouched.
   bool Process(const AVFrame* src, AVFrame* dst);
 
  private:

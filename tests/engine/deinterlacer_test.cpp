@@ -49,18 +49,28 @@ TEST(Deinterlacer, RemovesTheCombAndKeepsTheSourceAndItsProperties) {
   }
 }
 
-TEST(Deinterlacer, RefusesAPackedRgbPicture) {
+TEST(Deinterlacer, RefusesPicturesItCannotTake) {
   testing::LoadLibraries();
-  TDeinterlacer d;
-  media::FramePtr in = Combed(AV_PIX_FMT_RGB24, 32, 16);
-  ASSERT_TRUE(in);
-  media::FramePtr out = media::MakeFrame();
-  EXPECT_FALSE(d.Process(in.get(), out.get()));
-  EXPECT_EQ(out->data[0], nullptr);
-  EXPECT_FALSE(d.Process(in.get(), out.get()));  // and again, without a new attempt to build
-  // A picture it can take afterwards works.
-  media::FramePtr yuv = Combed(AV_PIX_FMT_YUV420P, 32, 16);
-  EXPECT_TRUE(d.Process(yuv.get(), out.get()));
+  struct Case {
+    const char* name;
+    AVPixelFormat format;
+    int w, h;
+  } cases[] = {{"packed RGB", AV_PIX_FMT_RGB24, 32, 32},
+               {"lower than 32 lines", AV_PIX_FMT_YUV420P, 64, 16}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TDeinterlacer d;
+    media::FramePtr in = Combed(c.format, c.w, c.h);
+    ASSERT_TRUE(in);
+    media::FramePtr out = media::MakeFrame();
+    EXPECT_FALSE(d.Process(in.get(), out.get()));
+    EXPECT_EQ(out->data[0], nullptr);
+    EXPECT_FALSE(d.Process(in.get(), out.get()));  // and again, without a new attempt to build
+    EXPECT_EQ(in->data[0][in->linesize[0]], 200);
+    // A picture it can take afterwards works.
+    media::FramePtr yuv = Combed(AV_PIX_FMT_YUV420P, 32, 32);
+    EXPECT_TRUE(d.Process(yuv.get(), out.get()));
+  }
 }
 
 }  // namespace
