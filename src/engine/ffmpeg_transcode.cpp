@@ -11,6 +11,7 @@
 #include "media/ff_load.h"
 #include "media/ff_log.h"
 #include "media/ff_utils.h"
+#include "runtime/file_utils.h"
 #include "runtime/format.h"
 
 namespace trelvix::engine {
@@ -27,28 +28,6 @@ std::string TypeName(AVMediaType t) {
 
 int64_t NowUs() {
   return ff::av_gettime();
-}
-
-// Reads a whole file; 0 on success, else an AVERROR.
-int ReadWholeFile(const std::string& name, std::string& out) {
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) return AVERROR(errno);
-  std::fseek(f, 0, SEEK_END);
-  const long size = std::ftell(f);
-  std::fseek(f, 0, SEEK_SET);
-  if (size < 0) {
-    std::fclose(f);
-    return AVERROR(EIO);
-  }
-  try {
-    out.resize(static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
-    std::fclose(f);
-    return AVERROR(ENOMEM);
-  }
-  const size_t got = std::fread(out.data(), 1, out.size(), f);
-  std::fclose(f);
-  return got == out.size() ? 0 : AVERROR(EIO);
 }
 
 // Appends the chapters of `ic` to `oc`, shifted back by `offset` (microseconds) and, with a
@@ -395,10 +374,10 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
         if (!ost.logfile) throw FFmpegException(Format(msg::kPassLogWrite, name.c_str()));
       } else {
         std::string text;
-        const int err = ReadWholeFile(name, text);
-        if (err == AVERROR(ENOMEM))
+        const int64_t got = runtime::ReadWholeFile(name, text);
+        if (got == runtime::kReadWholeFileNoMemory)
           throw FFmpegException(Format(msg::kPassLogMemory, name.c_str()));
-        if (err < 0) throw FFmpegException(Format(msg::kPassLogRead, name.c_str()));
+        if (got < 0) throw FFmpegException(Format(msg::kPassLogRead, name.c_str()));
         ff::av_freep(&enc->stats_in);
         enc->stats_in = ff::av_strdup(text.c_str());
       }
