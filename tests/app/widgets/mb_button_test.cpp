@@ -35,9 +35,9 @@ QImage Glyph(const QColor& colour) {
 enum class Shown { Up, Over, Down, Disabled, Parent, Other };
 
 Shown Classify(const QColor& c) {
-  for (auto [colour, shown] : {std::pair{kUp, Shown::Up}, std::pair{kOver, Shown::Over},
-                               std::pair{kDown, Shown::Down}, std::pair{kDisabled, Shown::Disabled},
-                               std::pair{kParent, Shown::Parent}}) {
+  for (auto [colour, shown] :
+       {std::pair{kUp, Shown::Up}, std::pair{kOver, Shown::Over}, std::pair{kDown, Shown::Down},
+        std::pair{kDisabled, Shown::Disabled}, std::pair{kParent, Shown::Parent}}) {
     if (c.rgb() == colour.rgb()) return shown;
   }
   return Shown::Other;
@@ -94,7 +94,9 @@ class ButtonTest : public ::testing::Test {
     QTest::mouseRelease(Window(), b, {}, InWindow(p));
   }
   void Move(QPoint p) { QTest::mouseMove(Window(), InWindow(p)); }
-  void Click(QPoint p = QPoint(20, 20)) { QTest::mouseClick(Window(), Qt::LeftButton, {}, InWindow(p)); }
+  void Click(QPoint p = QPoint(20, 20)) {
+    QTest::mouseClick(Window(), Qt::LeftButton, {}, InWindow(p));
+  }
 
   std::unique_ptr<QWidget> parent_;
   TMBButton* button_ = nullptr;
@@ -241,25 +243,79 @@ TEST_F(ButtonTest, ReleaseInsideClicksAndLatchesBeforeOnClick) {
     bool down_after;
     Shown after;  // the pointer still where it was released
   } cases[] = {
-      {"latching, up", TButtonStyle::btSpeed, false, {20, 20}, Qt::LeftButton, 1, true,
+      {"latching, up",
+       TButtonStyle::btSpeed,
+       false,
+       {20, 20},
+       Qt::LeftButton,
+       1,
+       true,
        Shown::Down},
-      {"latching, down", TButtonStyle::btSpeed, true, {20, 20}, Qt::LeftButton, 1, false,
+      {"latching, down",
+       TButtonStyle::btSpeed,
+       true,
+       {20, 20},
+       Qt::LeftButton,
+       1,
+       false,
        Shown::Up},
-      {"latching flat", TButtonStyle::btSpeedFlat, false, {20, 20}, Qt::LeftButton, 1, true,
+      {"latching flat",
+       TButtonStyle::btSpeedFlat,
+       false,
+       {20, 20},
+       Qt::LeftButton,
+       1,
+       true,
        Shown::Down},
       {"normal", TButtonStyle::btNormal, false, {20, 20}, Qt::LeftButton, 1, false, Shown::Up},
-      {"bottom edge counts as inside", TButtonStyle::btSpeed, false, {20, 40}, Qt::LeftButton, 1,
-       true, Shown::Down},
-      {"right edge is outside", TButtonStyle::btSpeed, false, {40, 20}, Qt::LeftButton, 0, false,
-       Shown::Up},
-      {"released outside, latching", TButtonStyle::btSpeed, false, {60, 20}, Qt::LeftButton, 0,
-       false, Shown::Up},
-      {"released outside, down", TButtonStyle::btSpeed, true, {60, 20}, Qt::LeftButton, 0, true,
+      {"bottom edge counts as inside",
+       TButtonStyle::btSpeed,
+       false,
+       {20, 40},
+       Qt::LeftButton,
+       1,
+       true,
        Shown::Down},
-      {"released outside, normal", TButtonStyle::btNormal, false, {20, -5}, Qt::LeftButton, 0,
-       false, Shown::Up},
+      {"right edge is outside",
+       TButtonStyle::btSpeed,
+       false,
+       {40, 20},
+       Qt::LeftButton,
+       0,
+       false,
+       Shown::Up},
+      {"released outside, latching",
+       TButtonStyle::btSpeed,
+       false,
+       {60, 20},
+       Qt::LeftButton,
+       0,
+       false,
+       Shown::Up},
+      {"released outside, down",
+       TButtonStyle::btSpeed,
+       true,
+       {60, 20},
+       Qt::LeftButton,
+       0,
+       true,
+       Shown::Down},
+      {"released outside, normal",
+       TButtonStyle::btNormal,
+       false,
+       {20, -5},
+       Qt::LeftButton,
+       0,
+       false,
+       Shown::Up},
       // Only the left button presses; the pointer over the button shows GlyphOver.
-      {"right button", TButtonStyle::btSpeed, false, {20, 20}, Qt::RightButton, 0, false,
+      {"right button",
+       TButtonStyle::btSpeed,
+       false,
+       {20, 20},
+       Qt::RightButton,
+       0,
+       false,
        Shown::Over},
   };
   for (const auto& c : cases) {
@@ -269,11 +325,12 @@ TEST_F(ButtonTest, ReleaseInsideClicksAndLatchesBeforeOnClick) {
     clicks_ = 0;
     down_at_click_.clear();
     int downs = 0, ups = 0;
-    button_->SetOnMouseDown([&](TMBButton*, Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
-      ++downs;
-      EXPECT_EQ(b, c.button);
-      EXPECT_EQ(QPoint(x, y), QPoint(20, 20));
-    });
+    button_->SetOnMouseDown(
+        [&](TMBButton*, Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+          ++downs;
+          EXPECT_EQ(b, c.button);
+          EXPECT_EQ(QPoint(x, y), QPoint(20, 20));
+        });
     button_->SetOnMouseUp([&](TMBButton*, Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
       ++ups;
       EXPECT_EQ(b, c.button);
