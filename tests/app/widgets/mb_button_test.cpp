@@ -496,6 +496,24 @@ TEST_F(ButtonTest, DoubleClickCountsOnlyWhenDown) {
   }
 }
 
+TEST_F(ButtonTest, CaptionIsDrawnOnlyWithATextPosition) {
+  button_->resize(40, 60);
+  button_->SetBorder(false);
+  button_->SetCaption(QStringLiteral("Go"));
+  const auto text_pixels = [&] {
+    const QImage image = Grab();
+    int n = 0;
+    for (int y = 20 + 42; y < 20 + 60; ++y)
+      for (int x = 50; x < 90; ++x) n += Classify(image.pixelColor(x, y)) == Shown::Other;
+    return n;
+  };
+  EXPECT_EQ(text_pixels(), 0);
+  EXPECT_EQ(GlyphOrigin(), QPoint(10, 20));
+  button_->SetTextPosition(TTextPos::tpBelow);
+  EXPECT_GT(text_pixels(), 5);
+  EXPECT_LT(GlyphOrigin().y(), 20);  // the glyph makes room for the caption below it
+}
+
 TEST_F(ButtonTest, ClickGivesTheModalResultToTheDialog) {
   QDialog dialog;
   auto* b = new TMBButton(&dialog);
