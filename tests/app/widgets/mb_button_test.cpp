@@ -434,9 +434,18 @@ TEST_F(ButtonTest, MouseOverShowsGlyphOverOnlyWhenThereIsOne) {
     button_->SetGlyphOver(c.has_over ? Glyph(kOver) : QImage());
     button_->SetDown(c.down);
     enters_ = leaves_ = 0;
+    int moves = 0;
+    button_->SetOnMouseMove(
+        [&](TMBButton*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int y) {
+          ++moves;
+          EXPECT_EQ(buttons, Qt::NoButton);
+          EXPECT_EQ(QPoint(x, y), QPoint(20, 20));
+        });
     Move(QPoint(-20, 20));
     Move(QPoint(20, 20));
     EXPECT_EQ(enters_, 1);
+    EXPECT_EQ(moves, 1);  // hovering reports moves too
+    button_->SetOnMouseMove(nullptr);
     EXPECT_TRUE(button_->MouseInControl());
     EXPECT_EQ(Centre(), c.inside);
     if (!c.has_over) {
