@@ -24,6 +24,15 @@ namespace {
 
 using engine::testing::TestEngine;
 
+// 25 numbered frames of 480 x 320 (the size the program converts to), one second.
+const std::string& SmallClip() {
+  fixtures::ClipSpec spec = fixtures::VideoOnly("mkv", "mpeg4");
+  spec.width = 480;
+  spec.height = 320;
+  spec.seconds = 1.0;
+  return engine::testing::ClipCache::Get().Clip("small.mkv", spec);
+}
+
 // The tool window the previewer shows, if any.
 QWidget* PreviewWindow() {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -33,8 +42,9 @@ QWidget* PreviewWindow() {
 
 // The frame number drawn into the picture the window shows.
 int ShownFrameNumber(QWidget* window) {
-  const QImage image = window->grab().toImage().convertToFormat(QImage::Format_RGB888);
-  return fixtures::ReadFrameNumberRGB(image.constBits(), static_cast<int>(image.bytesPerLine()), 24,
+  const QImage image = window->grab().toImage();
+  EXPECT_EQ(image.depth(), 32);
+  return fixtures::ReadFrameNumberRGB(image.constBits(), static_cast<int>(image.bytesPerLine()), 32,
                                       image.width(), image.height());
 }
 
@@ -61,7 +71,7 @@ class PreviewerConversion : public ::testing::Test {
   void RunJob(int close_after) {
     TestEngine e;
     e.PreviewInterval = -1;  // every frame
-    ASSERT_TRUE(e.OpenInputFile(engine::testing::VideoOnlyClip()));
+    ASSERT_TRUE(e.OpenInputFile(SmallClip()));
     e.SetOption("vcodec", "rawvideo");
     output_ = dir_.File("preview.avi");
     ASSERT_GT(e.OpenOutputFile(output_), 0) << e.LastErrMsg();
@@ -105,7 +115,7 @@ TEST_F(PreviewerConversion, FramesArriveWithTheirTimeInTheCaption) {
   EXPECT_TRUE(finished_);
   EXPECT_EQ(made_, 1);
   EXPECT_EQ(frames_seen_, 25);
-  EXPECT_EQ(size_, QSize(320, 240));  // client area = the frame
+  EXPECT_EQ(size_, QSize(480, 320));  // client area = the frame
   EXPECT_TRUE(flags_ & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(flags_ & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(flags_ & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
