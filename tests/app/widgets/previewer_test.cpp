@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/widgets/previewer.h"
@@ -174,6 +175,41 @@ TEST(Previewer, PaintsDirectlyOnTheMainThreadAndStopsWhenClosed) {
   EXPECT_TRUE(previewer.Closed());
   EXPECT_FALSE(previewer.PaintFrame(&bitmap, 8, 0));
   EXPECT_EQ(previewer.FrameNumber(), 7);
+}
+
+// Every pixel layout of the bitmaps reaches the window in its true colours, and a frame of
+// another size resizes the window.
+TEST(Previewer, ShowsEveryPixelLayoutInItsColours) {
+  const struct {
+    runtime::TPixelFormat format;
+    QColor colour;
+  } cases[] = {
+      {runtime::TPixelFormat::pf24bit, QColor(10, 200, 90)},
+      {runtime::TPixelFormat::pf32bit, QColor(200, 10, 90)},
+      {runtime::TPixelFormat::pf16bit, QColor(255, 0, 0)},
+      {runtime::TPixelFormat::pf15bit, QColor(0, 255, 0)},
+      {runtime::TPixelFormat::pf8bit, QColor(0, 0, 255)},
+  };
+  TPreviewer previewer;
+  int width = 64;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.format));
+    runtime::TBitmap bitmap(width, 48, c.format);
+    QImage image(width, 48, QImage::Format_RGB32);
+    image.fill(c.colour);
+    bitmap.AssignImage(image);
+    ASSERT_TRUE(previewer.PaintFrame(&bitmap, 1, 0));
+    QWidget* window = previewer.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(width, 48));
+    // The colour as the layout holds it.
+    const QColor held = bitmap.Image().pixelColor(width / 2, 24);
+    EXPECT_LE(std::abs(held.red() - c.colour.red()) + std::abs(held.green() - c.colour.green()) +
+                  std::abs(held.blue() - c.colour.blue()),
+              24);
+    EXPECT_EQ(window->grab().toImage().pixelColor(width / 2, 24), held);
+    width += 8;
+  }
 }
 
 }  // namespace
