@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <cstdlib>
 
 #include "subtitles/subtitle_layout.h"
 #include "subtitles/subtitle_loader.h"
@@ -24,6 +25,8 @@ void ExerciseSubtitleParser(const uint8_t* data, size_t size) {
   const runtime::TFont font = DefaultSubtitleFont();
   TFontState state;
   for (const TTimetableRow& row : timetable.Rows()) {
+    // Every text a load leaves is bounded; a longer one is a finding.
+    if (row.Text.size() > kMaxSubtitleText) std::abort();
     (void)TSubtitleTimetable::ParseKey(row.Key);
     TSubtitleLines l = SplitSubtitleLines(row.Text);
     int size_pt = 20;
