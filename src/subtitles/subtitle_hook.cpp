@@ -142,11 +142,11 @@ void TSubtitleHook::Show(const QString& text, int32_t gap, bool repaint, int wid
     const runtime::TRect area{block_.Left - margin, block_.Top - margin,
                               block_.Left + block_.Width + margin,
                               block_.Top + block_.Height + margin};
-    overlay_.Render(area, width, height,
-                    [this](runtime::TBitmap& layer, int dx, int dy,
-                           const TSubtitleOverlay::TLayDown& lay_down) {
-                      DrawLines(layer, dx, dy, &lay_down);
-                    });
+    overlay_.Render(
+        area, width, height,
+        [this](runtime::TBitmap& layer, int dx, int dy, const TSubtitleOverlay::TLayer& lay) {
+          DrawLines(layer, dx, dy, &lay);
+        });
     overlay_text_ = text;
     overlay_w_ = width;
     overlay_h_ = height;
@@ -218,7 +218,7 @@ void TSubtitleHook::LayOut(const QString& text, int frame_w, int frame_h) {
 }
 
 void TSubtitleHook::DrawLines(runtime::TBitmap& target, int dx, int dy,
-                              const TSubtitleOverlay::TLayDown* lay_down) const {
+                              const TSubtitleOverlay::TLayer* layer) const {
   runtime::TCanvas& canvas = target.Canvas();
   if (settings_.FontType == stPolprzezroczyste) {
     // Black boxes the size of each line's text cell. The cells of neighbouring lines overlap a
@@ -230,19 +230,29 @@ void TSubtitleHook::DrawLines(runtime::TBitmap& target, int dx, int dy,
       canvas.Font() = l.Font;
       const runtime::TSize cell = canvas.TextExtent(Utf8(l.Text));
       canvas.FillRect({l.X + dx, l.Y + dy, l.X + dx + cell.cx, l.Y + dy + cell.cy});
-      if (lay_down) (*lay_down)(runtime::clBlack);
+      if (layer) {
+        layer->Lay(runtime::clBlack, 0, 0);
+        layer->Clear();
+      }
     }
   }
   canvas.Brush().style = runtime::TBrushStyle::bsClear;
   for (const TLine& l : lines_) {
     canvas.Font() = l.Font;
     const std::string text = Utf8(l.Text);
-    OutlinedText(l.X + dx, l.Y + dy, outline_, l.Font.Color(),
-                 [&](int x, int y, runtime::TColor color) {
-                   canvas.Font().SetColor(color);
-                   canvas.TextOut(x, y, text);
-                   if (lay_down) (*lay_down)(color);
-                 });
+    const int x = l.X + dx, y = l.Y + dy;
+    if (!layer) {
+      OutlinedText(x, y, outline_, l.Font.Color(), [&](int at_x, int at_y, runtime::TColor c) {
+        canvas.Font().SetColor(c);
+        canvas.TextOut(at_x, at_y, text);
+      });
+      continue;
+    }
+    // The copies of the outline differ only in place and colour: the text is drawn once.
+    canvas.TextOut(x, y, text);
+    OutlinedText(x, y, outline_, l.Font.Color(),
+                 [&](int at_x, int at_y, runtime::TColor c) { layer->Lay(c, at_x - x, at_y - y); });
+    layer->Clear();
   }
 }
 

@@ -128,10 +128,10 @@ class TSubtitleHook {
   void Show(const QString& text, int32_t gap, bool repaint, int width, int height);
   // Lays the text out for a frame of width x height into lines_ and block_.
   void LayOut(const QString& text, int frame_w, int frame_h);
-  // Draws lines_ (boxes first, then the outlined text) shifted by (dx, dy), calling lay_down
-  // (when given) after each single drawing.
+  // Draws lines_ (boxes first, then the outlined text) shifted by (dx, dy): straight onto the
+  // target, or, with a layer, each text once and laid down as often as the outline needs.
   void DrawLines(runtime::TBitmap& target, int dx, int dy,
-                 const TSubtitleOverlay::TLayDown* lay_down = nullptr) const;
+                 const TSubtitleOverlay::TLayer* layer = nullptr) const;
   // Lays the subtitle on screen onto the frame; false when it has no ink.
   bool Draw(runtime::TBitmap& bitmap);
 

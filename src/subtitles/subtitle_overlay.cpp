@@ -15,18 +15,17 @@ inline unsigned MulDiv255(unsigned x, unsigned a) {
   return (t + (t >> 8) + 128) >> 8;
 }
 
-// The smallest rectangle of the premultiplied image holding a pixel with alpha.
+// The smallest rectangle of the image holding a pixel with alpha.
 QRect InkBounds(const QImage& image) {
-  int top = image.height(), bottom = -1, left = image.width(), right = -1;
+  const int w = image.width();
+  int top = image.height(), bottom = -1, left = w, right = -1;
   for (int y = 0; y < image.height(); ++y) {
     const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    int first = -1, last = -1;
-    for (int x = 0; x < image.width(); ++x)
-      if (qAlpha(row[x]) != 0) {
-        if (first < 0) first = x;
-        last = x;
-      }
-    if (first < 0) continue;
+    int first = 0;
+    while (first < w && qAlpha(row[first]) == 0) ++first;
+    if (first == w) continue;
+    int last = w - 1;
+    while (qAlpha(row[last]) == 0) --last;
     top = std::min(top, y);
     bottom = y;
     left = std::min(left, first);
@@ -36,9 +35,37 @@ QRect InkBounds(const QImage& image) {
   return QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
+// A run of pixels with alpha on one row of an image.
+struct TRun {
+  int y, x, length;
+};
+
+// The runs of pixels with alpha inside `bounds` of the image.
+void InkRuns(const QImage& image, const QRect& bounds, std::vector<TRun>& runs) {
+  runs.clear();
+  for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = bounds.left(); x <= bounds.right();) {
+      if (qAlpha(row[x]) == 0) {
+        ++x;
+        continue;
+      }
+      const int start = x;
+      while (x <= bounds.right() && qAlpha(row[x]) != 0) ++x;
+      runs.push_back({y, start, x - start});
+    }
+  }
+}
+
 // Source over: a premultiplied pixel onto B, G, R bytes.
 inline void BlendPixel(QRgb s, std::uint8_t* dst) {
   const unsigned keep = 255 - qAlpha(s);
+  if (keep == 0) {  // most of the ink covers fully
+    dst[0] = static_cast<std::uint8_t>(qBlue(s));
+    dst[1] = static_cast<std::uint8_t>(qGreen(s));
+    dst[2] = static_cast<std::uint8_t>(qRed(s));
+    return;
+  }
   dst[0] = static_cast<std::uint8_t>(qBlue(s) + MulDiv255(dst[0], keep));
   dst[1] = static_cast<std::uint8_t>(qGreen(s) + MulDiv255(dst[1], keep));
   dst[2] = static_cast<std::uint8_t>(qRed(s) + MulDiv255(dst[2], keep));
@@ -54,31 +81,49 @@ void TSubtitleOverlay::Render(const runtime::TRect& area, int frame_width, int f
                       .intersected({0, 0, frame_width, frame_height});
   if (r.isEmpty()) return;
   runtime::TBitmap layer(r.width(), r.height(), runtime::TPixelFormat::pf32bit);
-  const size_t layer_bytes = static_cast<size_t>(layer.BytesPerLine()) * r.height();
-  std::memset(layer.Bits(), 0, layer_bytes);
+  std::memset(layer.Bits(), 0, static_cast<size_t>(layer.BytesPerLine()) * r.height());
   QImage stack(r.size(), QImage::Format_ARGB32_Premultiplied);
   stack.fill(Qt::transparent);
+  // Where the drawing on the layer has ink, found on its first Lay; null until then.
+  QRect drawn;
+  bool found = false;
+  TLayer lay;
   // A drawing on a transparent layer leaves its coverage in the alpha channel; it goes onto the
   // stack in its colour, as onto a frame: colour × coverage + what is below × (1 − coverage).
-  const TLayDown lay_down = [&](runtime::TColor color) {
+  std::vector<TRun> runs;  // the ink of the drawing on the layer
+  lay.Lay = [&](runtime::TColor color, int mx, int my) {
+    if (!found) {
+      drawn = InkBounds(layer.Image());
+      InkRuns(layer.Image(), drawn, runs);
+      found = true;
+    }
     const QRgb c = runtime::ColorToArgb(color);
-    for (int y = 0; y < r.height(); ++y) {
-      const auto* cover = reinterpret_cast<const QRgb*>(layer.ScanLine(y));
+    for (const TRun& run : runs) {
+      const int y = run.y + my;
+      if (y < 0 || y >= stack.height()) continue;
+      const auto* cover = reinterpret_cast<const QRgb*>(layer.Image().constScanLine(run.y));
       auto* dst = reinterpret_cast<QRgb*>(stack.scanLine(y));
-      for (int x = 0; x < r.width(); ++x) {
+      const int from = std::max(run.x, -mx), to = std::min(run.x + run.length, stack.width() - mx);
+      for (int x = from; x < to; ++x) {
         const unsigned a = qAlpha(cover[x]);
-        if (a == 0) continue;
         const unsigned sa = MulDiv255(255, a), keep = 255 - sa;
-        const QRgb d = dst[x];
-        dst[x] = qRgba(int(MulDiv255(qRed(c), a) + MulDiv255(qRed(d), keep)),
-                       int(MulDiv255(qGreen(c), a) + MulDiv255(qGreen(d), keep)),
-                       int(MulDiv255(qBlue(c), a) + MulDiv255(qBlue(d), keep)),
-                       int(sa + MulDiv255(qAlpha(d), keep)));
+        const QRgb d = dst[x + mx];
+        dst[x + mx] = qRgba(int(MulDiv255(qRed(c), a) + MulDiv255(qRed(d), keep)),
+                            int(MulDiv255(qGreen(c), a) + MulDiv255(qGreen(d), keep)),
+                            int(MulDiv255(qBlue(c), a) + MulDiv255(qBlue(d), keep)),
+                            int(sa + MulDiv255(qAlpha(d), keep)));
       }
     }
-    std::memset(layer.Bits(), 0, layer_bytes);
   };
-  draw(layer, -r.left(), -r.top(), lay_down);
+  lay.Clear = [&] {
+    if (!found) drawn = InkBounds(layer.Image());
+    runs.clear();
+    for (int y = drawn.top(); y <= drawn.bottom(); ++y)
+      std::memset(layer.ScanLine(y) + static_cast<ptrdiff_t>(drawn.left()) * 4, 0,
+                  static_cast<size_t>(drawn.width()) * 4);
+    found = false;
+  };
+  draw(layer, -r.left(), -r.top(), lay);
   const QRect ink = InkBounds(stack);
   if (ink.isEmpty()) return;
   image_ = stack.copy(ink);
@@ -87,13 +132,20 @@ void TSubtitleOverlay::Render(const runtime::TRect& area, int frame_width, int f
   for (int y = 0; y < image_.height(); ++y) {
     const auto* row = reinterpret_cast<const QRgb*>(image_.constScanLine(y));
     for (int x = 0, w = image_.width(); x < w;) {
-      if (qAlpha(row[x]) == 0) {
+      const unsigned a = qAlpha(row[x]);
+      if (a == 0) {
         ++x;
         continue;
       }
       const int start = x;
-      while (x < w && qAlpha(row[x]) != 0) ++x;
-      spans_.push_back({y, start, x - start});
+      const bool opaque = a == 255;
+      while (x < w && qAlpha(row[x]) != 0 && (qAlpha(row[x]) == 255) == opaque) ++x;
+      spans_.push_back({y, start, x - start, int(ink_.size()), opaque});
+      for (int i = start; i < x; ++i) {
+        ink_.push_back(row[i]);
+        ink_bgr_.insert(ink_bgr_.end(), {std::uint8_t(qBlue(row[i])), std::uint8_t(qGreen(row[i])),
+                                         std::uint8_t(qRed(row[i]))});
+      }
     }
   }
 }
@@ -102,6 +154,8 @@ void TSubtitleOverlay::Clear() {
   image_ = QImage();
   area_ = {};
   spans_.clear();
+  ink_.clear();
+  ink_bgr_.clear();
 }
 
 bool TSubtitleOverlay::BlendOnto(runtime::TBitmap& frame) const {
@@ -110,10 +164,17 @@ bool TSubtitleOverlay::BlendOnto(runtime::TBitmap& frame) const {
       (format != runtime::TPixelFormat::pf24bit && format != runtime::TPixelFormat::pf32bit))
     return false;
   const int bytes = frame.BitsPerPixel() / 8;  // B, G, R (and A, kept)
+  std::uint8_t* const top_left =
+      frame.ScanLine(area_.top) + static_cast<ptrdiff_t>(area_.left) * bytes;
+  const ptrdiff_t row_bytes = frame.BytesPerLine();
   for (const TSpan& span : spans_) {
-    const auto* src = reinterpret_cast<const QRgb*>(image_.constScanLine(span.y)) + span.x;
-    std::uint8_t* dst =
-        frame.ScanLine(area_.top + span.y) + static_cast<ptrdiff_t>(area_.left + span.x) * bytes;
+    const QRgb* src = ink_.data() + span.first;
+    std::uint8_t* dst = top_left + span.y * row_bytes + static_cast<ptrdiff_t>(span.x) * bytes;
+    if (span.opaque && bytes == 3) {
+      std::memcpy(dst, ink_bgr_.data() + static_cast<ptrdiff_t>(span.first) * 3,
+                  static_cast<size_t>(span.length) * 3);
+      continue;
+    }
     for (int i = 0; i < span.length; ++i, dst += bytes) BlendPixel(src[i], dst);
   }
   return true;

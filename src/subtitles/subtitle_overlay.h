@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QImage>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -18,13 +19,16 @@ class TSubtitleOverlay {
  public:
   // Draws the subtitle anew, one drawing (a text, a box) at a time: `draw` paints each onto
   // `layer`, a transparent bitmap of the size of `area` (frame coordinates) on which frame
-  // coordinates are shifted by (dx, dy) = -(area.left, area.top), and then calls
-  // lay_down(colour of that drawing), which lays the drawing onto the overlay as it would go onto
-  // a frame and clears the layer. Ink outside the frame (frame_width x frame_height) is dropped,
-  // as it would be on the frame.
-  using TLayDown = std::function<void(runtime::TColor color)>;
-  using TDraw =
-      std::function<void(runtime::TBitmap& layer, int dx, int dy, const TLayDown& lay_down)>;
+  // coordinates are shifted by (dx, dy) = -(area.left, area.top), and lays it down with `lay`:
+  // Lay(colour, x, y) lays the drawing now on the layer onto the overlay, moved by (x, y) pixels,
+  // in that colour, as it would go onto a frame (a drawing may be laid down several times, as
+  // the copies of an outline); Clear() empties the layer for the next drawing. Ink outside the
+  // frame (frame_width x frame_height) is dropped, as it would be on the frame.
+  struct TLayer {
+    std::function<void(runtime::TColor color, int x, int y)> Lay;
+    std::function<void()> Clear;
+  };
+  using TDraw = std::function<void(runtime::TBitmap& layer, int dx, int dy, const TLayer& lay)>;
   void Render(const runtime::TRect& area, int frame_width, int frame_height, const TDraw& draw);
   // Forgets the picture: Area() becomes empty.
   void Clear();
@@ -41,13 +45,18 @@ class TSubtitleOverlay {
   bool BlendOnto(runtime::TBitmap& frame) const;
 
  private:
-  // A run of pixels of one row of the picture that carry ink.
+  // A run of pixels of one row of the picture that carry ink, all of them covering fully or
+  // all partly: the pixels from ink_[first] on.
   struct TSpan {
-    int y, x, length;
+    int y, x, length, first;
+    bool opaque;
   };
   QImage image_;  // premultiplied ARGB of area_
   runtime::TRect area_;
-  std::vector<TSpan> spans_;  // the ink of image_, row by row: the only pixels laid onto frames
+  // The ink of image_, row by row: the only pixels laid onto frames, one after the other.
+  std::vector<TSpan> spans_;
+  std::vector<QRgb> ink_;
+  std::vector<std::uint8_t> ink_bgr_;  // ink_ as B, G, R bytes, for copying opaque runs
   int renders_ = 0;
 };
 
