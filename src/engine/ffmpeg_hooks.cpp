@@ -59,9 +59,11 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
             std::min(area.bottom, src->height)};
     if (part.Width() <= 0 || part.Height() <= 0) return src;  // nothing to draw on this frame
   }
-  const bool whole = part.Width() == src->width && part.Height() == src->height;
+  bool whole = part.Width() == src->width && part.Height() == src->height;
   const auto to_rgb = [&](const AVFrame* f) {
-    return (whole ? ctx.ConvertToRGB(f, false) : ctx.ConvertRectToRGB(f, part)) && ctx.Bitmap();
+    if (!whole && ctx.ConvertRectToRGB(f, part)) return ctx.Bitmap() != nullptr;
+    whole = true;  // also for pictures whose format has no parts (palettes, bit-packed)
+    return ctx.ConvertToRGB(f, false) && ctx.Bitmap();
   };
   if (!to_rgb(src)) {
     LogF(media::llError, "%s", msg::kToRGBFail);
