@@ -7,6 +7,7 @@ if(TARGET trelvix_window)
   trelvix_add_gtest(window_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_main.cpp
             ${CMAKE_CURRENT_LIST_DIR}/window_workflow_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/window_progress_test.cpp
     LIBS trelvix_window_harness
     LABELS threads
     OWN_MAIN)
