@@ -53,9 +53,15 @@ const Row kStopped{"stopped", E, D, D, H, H, D, D, D, E, E, 0};
 
 void ExpectLook(const char* what, QWidget* w, const Look& l, const char* state) {
   SCOPED_TRACE(std::string(state) + ": " + what);
-  if (l.enabled >= 0) EXPECT_EQ(w->isEnabled(), l.enabled == 1);
-  if (l.visible >= 0) EXPECT_EQ(!w->isHidden(), l.visible == 1);
-  if (l.down >= 0) EXPECT_EQ(static_cast<TMBButton*>(w)->Down(), l.down == 1);
+  if (l.enabled >= 0) {
+    EXPECT_EQ(w->isEnabled(), l.enabled == 1);
+  }
+  if (l.visible >= 0) {
+    EXPECT_EQ(!w->isHidden(), l.visible == 1);
+  }
+  if (l.down >= 0) {
+    EXPECT_EQ(static_cast<TMBButton*>(w)->Down(), l.down == 1);
+  }
 }
 
 void ExpectRow(TfrmMain& m, const Row& r) {
