@@ -68,8 +68,8 @@ TEST_F(ProgressTest, ProgressReportsAsATable) {
   const Case cases[] = {
       {"0 of 1000000 keeps column 0", 0, 0, 1000000, "Progress: 0% ", Bar(0, '.', 201), false},
       {"half way", 0, 500000, 1000000, "Progress: 50% ", Bar(101, 'N', 100), true},
-      {"the column keeps what it had", 202, 500000, 1000000, "Progress: 50% ",
-       Bar(101, 'T', 100), true},
+      {"the column keeps what it had", 202, 500000, 1000000, "Progress: 50% ", Bar(101, 'T', 100),
+       true},
       {"the same column repaints nothing", 101, 500001, 1000000, "Progress: 50% ",
        Bar(101, 'T', 100), false},
       {"the end", 0, 1000000, 1000000, "Progress: 100% ", Bar(202, 0, 0), true},
@@ -97,9 +97,9 @@ TEST_F(ProgressTest, TheBarPainter) {
     std::string bar;
   };
   m().ProgressBar(202);
-  for (const Case& c : {Case{1, Bar(1, 'T', 200)}, Case{-1, Bar(0, 0, 202)},
-                        Case{-7, Bar(0, 0, 202)}, Case{300, Bar(202, 0, 0)},
-                        Case{0, Bar(0, 'T', 201)}}) {
+  for (const Case& c :
+       {Case{1, Bar(1, 'T', 200)}, Case{-1, Bar(0, 0, 202)}, Case{-7, Bar(0, 0, 202)},
+        Case{300, Bar(202, 0, 0)}, Case{0, Bar(0, 'T', 201)}}) {
     SCOPED_TRACE(c.column);
     m().ProgressBar(c.column);
     EXPECT_EQ(BarPixels(), c.bar);

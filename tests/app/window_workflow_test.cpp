@@ -1,19 +1,19 @@
 // The main window driven as a user drives it: the button states of every step of the workflow,
 // the drop rules, the dialogs, the quality pair, the locale, the command line, the automatic
 // subtitles and closing during a conversion. Real clips, real clicks, Qt's offscreen platform.
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QDropEvent>
-#include <QGroupBox>
-#include <QTableWidget>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QAbstractButton>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
@@ -264,19 +264,29 @@ TEST_F(WindowTest, TheWindowAndEveryControlInItsPlace) {
     bool hidden;
   };
   const Place places[] = {
-      {"ImageBgn", {0, 0, 271, 500}, false},       {"btnAdd", {30, 378, 34, 39}, false},
-      {"btnAddSub", {68, 378, 35, 39}, false},     {"btnSubOn", {98, 390, 14, 12}, true},
-      {"btnHi", {83, 352, 20, 15}, false},         {"btnLo", {108, 352, 21, 15}, false},
-      {"btnInfo", {155, 378, 27, 39}, false},      {"btnMinimize", {185, 378, 27, 39}, false},
-      {"btnClose", {216, 378, 27, 39}, false},     {"btnPlay", {78, 223, 36, 34}, false},
-      {"btnPause", {114, 223, 41, 34}, false},     {"btnStop", {155, 223, 39, 34}, false},
+      {"ImageBgn", {0, 0, 271, 500}, false},
+      {"btnAdd", {30, 378, 34, 39}, false},
+      {"btnAddSub", {68, 378, 35, 39}, false},
+      {"btnSubOn", {98, 390, 14, 12}, true},
+      {"btnHi", {83, 352, 20, 15}, false},
+      {"btnLo", {108, 352, 21, 15}, false},
+      {"btnInfo", {155, 378, 27, 39}, false},
+      {"btnMinimize", {185, 378, 27, 39}, false},
+      {"btnClose", {216, 378, 27, 39}, false},
+      {"btnPlay", {78, 223, 36, 34}, false},
+      {"btnPause", {114, 223, 41, 34}, false},
+      {"btnStop", {155, 223, 39, 34}, false},
       {"btnStartConvert", {32, 303, 210, 40}, false},
       {"btnPauseConvert", {32, 296, 210, 40}, true},
       {"btnResumeConvert", {32, 288, 210, 40}, true},
-      {"ImageProgress", {36, 282, 202, 12}, false}, {"Panel", {25, 96, 223, 128}, true},
-      {"Image1", {0, 0, 223, 128}, false},         {"ImageInfoEn", {240, 96, 223, 281}, true},
-      {"ImageInfoPL", {256, 96, 223, 281}, true},  {"ImgN", {280, 320, 33, 33}, false},
-      {"ImgT", {280, 360, 33, 33}, false},         {"mmoLog", {280, 32, 164, 169}, true},
+      {"ImageProgress", {36, 282, 202, 12}, false},
+      {"Panel", {25, 96, 223, 128}, true},
+      {"Image1", {0, 0, 223, 128}, false},
+      {"ImageInfoEn", {240, 96, 223, 281}, true},
+      {"ImageInfoPL", {256, 96, 223, 281}, true},
+      {"ImgN", {280, 320, 33, 33}, false},
+      {"ImgT", {280, 360, 33, 33}, false},
+      {"mmoLog", {280, 32, 164, 169}, true},
       {"grpLogLevel", {282, 207, 160, 98}, true},
   };
   for (const Place& p : places) {
@@ -292,9 +302,8 @@ TEST_F(WindowTest, TheWindowAndEveryControlInItsPlace) {
   EXPECT_EQ(m.btnAdd->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(m.ImageInfoEn->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(m.OpenTXT.windowTitle(), "Quendal - Wybierz Tekst");
-  EXPECT_EQ(m.OpenTXT.nameFilters(),
-            QStringList({QString::fromUtf8("Teksty do Filmów (*.txt *sub *.srt *.ssa *.smi *.ass)"),
-                         "Wszystkie Pliki (*.*)"}));
+  const QString texts = QString::fromUtf8("Teksty do Filmów (*.txt *sub *.srt *.ssa *.smi *.ass)");
+  EXPECT_EQ(m.OpenTXT.nameFilters(), QStringList({texts, "Wszystkie Pliki (*.*)"}));
   EXPECT_EQ(m.OpenDialog1.nameFilters().size(), 4);
   EXPECT_EQ(m.OpenDialog1.nameFilters().last(), "All Files (*.*)");
 }
@@ -310,16 +319,36 @@ TEST_F(WindowTest, DraggingByTheBackgroundAndThePreviewPicture) {
     QPoint moved_by;
   };
   const Case cases[] = {
-      {"left drag on the background", "ImageBgn", Qt::LeftButton, Qt::LeftButton, Qt::NoModifier,
+      {"left drag on the background",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::NoModifier,
        {10, 20}},
-      {"left drag on the preview picture", "Image1", Qt::LeftButton, Qt::LeftButton,
-       Qt::NoModifier, {10, 20}},
-      {"a modifier key ends the drag", "ImageBgn", Qt::LeftButton, Qt::LeftButton,
-       Qt::ShiftModifier, {0, 0}},
-      {"another button held too", "ImageBgn", Qt::LeftButton, Qt::LeftButton | Qt::RightButton,
-       Qt::NoModifier, {0, 0}},
-      {"the right button does not drag", "ImageBgn", Qt::RightButton, Qt::RightButton,
-       Qt::NoModifier, {0, 0}},
+      {"left drag on the preview picture",
+       "Image1",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::NoModifier,
+       {10, 20}},
+      {"a modifier key ends the drag",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::ShiftModifier,
+       {0, 0}},
+      {"another button held too",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton | Qt::RightButton,
+       Qt::NoModifier,
+       {0, 0}},
+      {"the right button does not drag",
+       "ImageBgn",
+       Qt::RightButton,
+       Qt::RightButton,
+       Qt::NoModifier,
+       {0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -399,9 +428,9 @@ TEST_F(WindowTest, DropRules) {
     bool load_first;  // a video loaded before the drop
     bool converting;  // and being converted
     QStringList files;
-    int tasks;                // expected task count
-    QString video;            // expected VideoFileName ("" = unchanged/none)
-    const char* subtitle;     // expected text of the timetable's second row, or nullptr: none
+    int tasks;             // expected task count
+    QString video;         // expected VideoFileName ("" = unchanged/none)
+    const char* subtitle;  // expected text of the timetable's second row, or nullptr: none
   };
   const Case cases[] = {
       {"one video", false, false, {a}, 1, a, nullptr},
@@ -478,8 +507,7 @@ TEST_F(WindowTest, LogLinesOfTheWindowAndOfTheLogger) {
 
   m.mmoLog->clear();
   m.FFLogger.Log(nullptr, media::llError, "M");
-  EXPECT_EQ(m.mmoLog->toPlainText(),
-            QStringLiteral("#%1.3: M").arg(media::CurrentThreadID()));
+  EXPECT_EQ(m.mmoLog->toPlainText(), QStringLiteral("#%1.3: M").arg(media::CurrentThreadID()));
 }
 
 // ---- The quality pair

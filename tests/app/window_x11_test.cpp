@@ -1,8 +1,8 @@
 // The program as a user runs it: trelvix-iphone under a private X server with a clip as its
 // argument, real pointer clicks by xdotool, pictures of the window taken while it converts and
 // after, and the finished file read back.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -147,10 +147,10 @@ class WindowX11Test : public ::testing::Test {
   }
   // A picture of the window's rectangle, saved under the build folder; null when it failed.
   QImage Shot(const std::string& wid, const std::string& name) {
-    const std::string geometry = x_.X(
-        "xwininfo -id " + wid +
-        " | awk '/Absolute upper-left X:/{x=$4} /Absolute upper-left Y:/{y=$4} /Width:/{w=$2} "
-        "/Height:/{h=$2} END{print w\"x\"h\"+\"x\"+\"y}'");
+    const std::string geometry =
+        x_.X("xwininfo -id " + wid +
+             " | awk '/Absolute upper-left X:/{x=$4} /Absolute upper-left Y:/{y=$4} /Width:/{w=$2} "
+             "/Height:/{h=$2} END{print w\"x\"h\"+\"x\"+\"y}'");
     const std::string file = ScreenshotDir() + "/" + name + ".png";
     x_.X("import -window root -crop " + geometry + " +repage " + file);
     return QImage(QString::fromStdString(file));

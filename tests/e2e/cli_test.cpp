@@ -247,8 +247,9 @@ TEST_F(CliTest, ASubtitleFileBesideTheVideoIsBurnedInUnlessTurnedOff) {
     return (tmp_.path() / sub / "film_(Trelvix)_iphone.mp4").string();
   };
   for (const char* sub : {"auto", "off", "plain"})
-    fixtures::MakeClip(in(sub), {.container = "mkv", .video_codec = "mpeg4",
-                                 .audio_codec = "aac", .seconds = 4.0});
+    fixtures::MakeClip(
+        in(sub),
+        {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 4.0});
   for (const char* sub : {"auto", "off"})  // the extension's letter case does not matter
     test::WriteFile((tmp_.path() / sub / "film.SRT").string(),
                     "1\r\n00:00:02,000 --> 00:00:03,000\r\nObok filmu\r\n\r\n");
