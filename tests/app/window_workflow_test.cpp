@@ -159,6 +159,12 @@ TEST_F(WindowTest, StopWhileConvertingReturnsToALookWhereAFileCanBeAdded) {
   EXPECT_NE(reached, m.ProgressPrefix() + "100%");
   // The part converted so far is a finalised file.
   EXPECT_TRUE(Finished(dir_.File("long_(Trelvix)_iphone.mp4")));
+  // And the next file can be added and converted.
+  m.AddFile(Q(clip));
+  EXPECT_EQ(m.Zentrov.TasksCount(), 1);
+  EXPECT_TRUE(m.btnStartConvert->isEnabled());
+  EXPECT_EQ(m.Zentrov.Task(0)->OutputOptions(0)->FileName,
+            dir_.File("long_(Trelvix_1)_iphone.mp4"));
 }
 
 TEST_F(WindowTest, AFailedConversionShowsItsErrorAndReturnsToAFileLook) {
