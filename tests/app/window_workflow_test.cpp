@@ -237,7 +237,8 @@ TEST_F(WindowTest, TheOpenDialogOffersFilesInAnyLetterCase) {
     for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
       listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
     dialog->selectFile(Q(clip));
-    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_EQ(dialog->selectedFiles().value(0), Q(clip));
+    static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
   });
   Click(m.btnAdd);
   EXPECT_TRUE(filter.startsWith("Video/Audio Files (*.AVI *.AVM")) << filter.toStdString();
