@@ -17,7 +17,9 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 #include "app/window_state.h"
 #include "encoder/ff_encode.h"
@@ -145,6 +147,7 @@ class TfrmMain : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void customEvent(QEvent* event) override;
 
  private:
   void CreateControls();
@@ -152,7 +155,11 @@ class TfrmMain : public QWidget {
   void ConnectComponents();
   void LogMessage(const QString& text);  // "", text, ""
   void SetProgressText(const QString& text);
-  void ShowTermination(const encoder::TTerminateInfo& info);
+  // The end of a conversion, handed from a termination thread to the GUI thread without
+  // blocking it: the record goes into the mailbox and an event wakes the GUI thread, which runs
+  // ZentrovTerminate for each record.
+  void PostTermination(const encoder::TTerminateInfo& info);
+  void DeliverTerminations();
   void DetachEncoderHandlers();
   media::TLogLevel SelectedLogLevel() const;
   // Runs handler and turns an escaping exception into a log line, so that none reaches Qt.
@@ -173,6 +180,8 @@ class TfrmMain : public QWidget {
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
   std::function<void()> FOnCheckVersion, FOnImageInfoClick;
+  std::mutex FTerminationsLock;
+  std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
 };
 
 }  // namespace trelvix::app
