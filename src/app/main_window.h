@@ -47,6 +47,12 @@ inline constexpr char kWindowCaption[] = "TrelvixToiPhone";
 extern const char kVideoFilter[];
 
 class TfrmMain : public QWidget {
+ private:
+  // The mailbox of PostTermination. Declared before the encoder, so that it outlives it: a
+  // termination thread may still post while the encoder is destroyed, which waits for them.
+  std::mutex FTerminationsLock;
+  std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
+
  public:
   explicit TfrmMain(QWidget* parent = nullptr);
   ~TfrmMain() override;
@@ -180,8 +186,6 @@ class TfrmMain : public QWidget {
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
   std::function<void()> FOnCheckVersion, FOnImageInfoClick;
-  std::mutex FTerminationsLock;
-  std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
 };
 
 }  // namespace trelvix::app
