@@ -1,0 +1,6 @@
+# The update check against a server on 127.0.0.1 (the server and the request run threads).
+trelvix_add_gtest(update_check_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/update_check_test.cpp
+          ${PROJECT_SOURCE_DIR}/tests/runtime/local_http_server.cpp
+  LIBS trelvix::update Qt6::Test
+  LABELS threads)
