@@ -69,6 +69,9 @@ bool Configure(CURL* easy, const THttpRequest& request, BodySink& sink, curl_sli
   };
   set(CURLOPT_ERRORBUFFER, error_text);
   set(CURLOPT_NOSIGNAL, 1L);  // no SIGALRM for name look-ups: this is not the main thread
+  // An abort during a name look-up leaves the resolver thread to finish on its own instead of
+  // waiting for it, so that quitting is never held up by a slow name server.
+  set(CURLOPT_QUICK_EXIT, 1L);
   set(CURLOPT_URL, request.Url.c_str());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
