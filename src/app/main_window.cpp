@@ -401,6 +401,7 @@ void TfrmMain::FormCloseQuery() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+  FCheckVersion.Abort();  // quitting does not wait for the update server
   Guarded([this] { FormCloseQuery(); });
   event->accept();  // closing is always allowed
 }
@@ -674,11 +675,12 @@ void TfrmMain::btnLoClick() {
 }
 
 void TfrmMain::TimerCheckVersionTimer() {
-  if (FOnCheckVersion) FOnCheckVersion();
+  TimerCheckVersion.stop();
+  FCheckVersion.TimerCheckVersionTimer();
 }
 
 void TfrmMain::ImageInfoEnClick() {
-  if (FOnImageInfoClick) FOnImageInfoClick();
+  FCheckVersion.ImageInfoEnClick();
 }
 
 // ---- Log

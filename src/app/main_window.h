@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/update_check.h"
 #include "app/window_state.h"
 #include "encoder/ff_encode.h"
 #include "media/ff_log.h"
@@ -116,12 +117,11 @@ class TfrmMain : public QWidget {
   void FFPlayerFileOpen(runtime::TObject* Sender, int64_t ADuration, int AFrameWidth,
                         int AFrameHeight, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(runtime::TObject* Sender, int64_t APTS);
-  // The update check's timer (once, 3 s after start) and the information pictures' click: hooks
-  // for the update check, empty until it installs them.
+  // The update check's timer (once, 3 s after start) and the information pictures' click.
   void TimerCheckVersionTimer();
   void ImageInfoEnClick();
-  void SetOnCheckVersion(std::function<void()> fn) { FOnCheckVersion = std::move(fn); }
-  void SetOnImageInfoClick(std::function<void()> fn) { FOnImageInfoClick = std::move(fn); }
+  // The update check (CheckVersion); closing the window stops its request at once.
+  TUpdateCheck& CheckVersion() { return FCheckVersion; }
 
   // ---- Window state
   // 1: the player buttons act on the player; 0: on the encoder.
@@ -172,7 +172,8 @@ class TfrmMain : public QWidget {
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
-  std::function<void()> FOnCheckVersion, FOnImageInfoClick;
+  // Last, so that a request in flight stops first when the window goes.
+  TUpdateCheck FCheckVersion{runtime::UserSettings(), profile::LocalNow, runtime::OpenURL};
 };
 
 }  // namespace trelvix::app
