@@ -3,8 +3,9 @@
 // The request goes out with libcurl: HTTP/1.0, the given form body, content type, user agent and
 // accept header; redirects followed up to a limit and only to http or https addresses; no proxy
 // configured here (libcurl honours the user's http_proxy, https_proxy and no_proxy variables, as
-// the desktop's other programs do); a connect and a total time-out; the answer's body read up to
-// a bound, beyond which the transfer stops and the answer is reported as too large.
+// the desktop's other programs do) and no local address of its own (any, 0.0.0.0); a connect and
+// a total time-out; the answer's body read up to a bound, beyond which the transfer stops and the
+// answer is reported as too large.
 //
 // THttpClient is used on one thread, the one that created it, which must run a Qt event loop:
 // the response event is queued to that loop and runs there after the worker has finished. No
