@@ -117,10 +117,13 @@ class TfrmMain : public QWidget {
   void FFPlayerFileOpen(runtime::TObject* Sender, int64_t ADuration, int AFrameWidth,
                         int AFrameHeight, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(runtime::TObject* Sender, int64_t APTS);
-  // The update check's timer (once, 3 s after start) and the information pictures' click.
+  // The update check's timer (once, 3 s after start) and the information pictures' click: hooks
+  // that run the window's update check (CheckVersion) unless replaced.
   void TimerCheckVersionTimer();
   void ImageInfoEnClick();
-  // The update check (CheckVersion); closing the window stops its request at once.
+  void SetOnCheckVersion(std::function<void()> fn) { FOnCheckVersion = std::move(fn); }
+  void SetOnImageInfoClick(std::function<void()> fn) { FOnImageInfoClick = std::move(fn); }
+  // Closing the window stops its request at once.
   TUpdateCheck& CheckVersion() { return FCheckVersion; }
 
   // ---- Window state
@@ -172,6 +175,8 @@ class TfrmMain : public QWidget {
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
+  std::function<void()> FOnCheckVersion{[this] { FCheckVersion.TimerCheckVersionTimer(); }};
+  std::function<void()> FOnImageInfoClick{[this] { FCheckVersion.ImageInfoEnClick(); }};
   // Last, so that a request in flight stops first when the window goes.
   TUpdateCheck FCheckVersion{runtime::UserSettings(), profile::LocalNow, runtime::OpenURL};
 };

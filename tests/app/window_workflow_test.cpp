@@ -1,16 +1,19 @@
 // The main window driven as a user drives it: the button states of every step of the workflow,
 // the drop rules, the dialogs, the quality pair, the locale, the command line, the automatic
 // subtitles and closing during a conversion. Real clips, real clicks, Qt's offscreen platform.
+#include <QAbstractButton>
 #include <QButtonGroup>
 #include <QDropEvent>
-#include <QGroupBox>
-#include <QTableWidget>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
@@ -53,9 +56,15 @@ const Row kStopped{"stopped", E, D, D, H, H, D, D, D, E, E, 0};
 
 void ExpectLook(const char* what, QWidget* w, const Look& l, const char* state) {
   SCOPED_TRACE(std::string(state) + ": " + what);
-  if (l.enabled >= 0) EXPECT_EQ(w->isEnabled(), l.enabled == 1);
-  if (l.visible >= 0) EXPECT_EQ(!w->isHidden(), l.visible == 1);
-  if (l.down >= 0) EXPECT_EQ(static_cast<TMBButton*>(w)->Down(), l.down == 1);
+  if (l.enabled >= 0) {
+    EXPECT_EQ(w->isEnabled(), l.enabled == 1);
+  }
+  if (l.visible >= 0) {
+    EXPECT_EQ(!w->isHidden(), l.visible == 1);
+  }
+  if (l.down >= 0) {
+    EXPECT_EQ(static_cast<TMBButton*>(w)->Down(), l.down == 1);
+  }
 }
 
 void ExpectRow(TfrmMain& m, const Row& r) {
@@ -150,6 +159,12 @@ TEST_F(WindowTest, StopWhileConvertingReturnsToALookWhereAFileCanBeAdded) {
   EXPECT_NE(reached, m.ProgressPrefix() + "100%");
   // The part converted so far is a finalised file.
   EXPECT_TRUE(Finished(dir_.File("long_(Trelvix)_iphone.mp4")));
+  // And the next file can be added and converted.
+  m.AddFile(Q(clip));
+  EXPECT_EQ(m.Zentrov.TasksCount(), 1);
+  EXPECT_TRUE(m.btnStartConvert->isEnabled());
+  EXPECT_EQ(m.Zentrov.Task(0)->OutputOptions(0)->FileName,
+            dir_.File("long_(Trelvix_1)_iphone.mp4"));
 }
 
 TEST_F(WindowTest, AFailedConversionShowsItsErrorAndReturnsToAFileLook) {
@@ -226,6 +241,171 @@ TEST_F(WindowTest, TheOpenDialogOffersFilesInAnyLetterCase) {
   EXPECT_EQ(m.VideoFileName(), Q(clip));
 }
 
+// ---- The window itself
+
+TEST_F(WindowTest, TheWindowAndEveryControlInItsPlace) {
+  WindowPair w;
+  TfrmMain& m = w.main();
+  EXPECT_TRUE(m.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(m.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(m.windowTitle(), "TrelvixToiPhone");
+  EXPECT_EQ(QApplication::applicationDisplayName(), "TrelvixToiPhone 1.3");
+  EXPECT_EQ(m.VersionText(), "1.3");
+  EXPECT_EQ(m.minimumSize(), QSize(271, 500));
+  EXPECT_EQ(m.maximumSize(), QSize(271, 500));
+  EXPECT_EQ(m.font().pixelSize(), 11);
+  EXPECT_EQ(m.palette().color(QPalette::Window), QColor(Qt::black));
+  // Shaped by the background: the screen area is inside, the corners are not.
+  EXPECT_TRUE(m.mask().contains(QPoint(135, 160)));
+  EXPECT_FALSE(m.mask().contains(QPoint(0, 0)));
+  EXPECT_FALSE(m.mask().contains(QPoint(270, 499)));
+  EXPECT_TRUE(m.TimerCheckVersion.isActive());
+  EXPECT_EQ(m.TimerCheckVersion.interval(), 3000);
+  EXPECT_FALSE(m.TimerStat.isActive());
+  EXPECT_EQ(m.TimerStat.interval(), 3000);
+
+  struct Place {
+    const char* name;
+    QRect rect;
+    bool hidden;
+  };
+  const Place places[] = {
+      {"ImageBgn", {0, 0, 271, 500}, false},
+      {"btnAdd", {30, 378, 34, 39}, false},
+      {"btnAddSub", {68, 378, 35, 39}, false},
+      {"btnSubOn", {98, 390, 14, 12}, true},
+      {"btnHi", {83, 352, 20, 15}, false},
+      {"btnLo", {108, 352, 21, 15}, false},
+      {"btnInfo", {155, 378, 27, 39}, false},
+      {"btnMinimize", {185, 378, 27, 39}, false},
+      {"btnClose", {216, 378, 27, 39}, false},
+      {"btnPlay", {78, 223, 36, 34}, false},
+      {"btnPause", {114, 223, 41, 34}, false},
+      {"btnStop", {155, 223, 39, 34}, false},
+      {"btnStartConvert", {32, 303, 210, 40}, false},
+      {"btnPauseConvert", {32, 296, 210, 40}, true},
+      {"btnResumeConvert", {32, 288, 210, 40}, true},
+      {"ImageProgress", {36, 282, 202, 12}, false},
+      {"Panel", {25, 96, 223, 128}, true},
+      {"Image1", {0, 0, 223, 128}, false},
+      {"ImageInfoEn", {240, 96, 223, 281}, true},
+      {"ImageInfoPL", {256, 96, 223, 281}, true},
+      {"ImgN", {280, 320, 33, 33}, false},
+      {"ImgT", {280, 360, 33, 33}, false},
+      {"mmoLog", {280, 32, 164, 169}, true},
+      {"grpLogLevel", {282, 207, 160, 98}, true},
+  };
+  for (const Place& p : places) {
+    SCOPED_TRACE(p.name);
+    auto* c = m.findChild<QWidget*>(QLatin1String(p.name));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->geometry(), p.rect);
+    EXPECT_EQ(c->isHidden(), p.hidden);
+  }
+  EXPECT_EQ(m.LProgress->pos(), QPoint(37, 264));
+  EXPECT_EQ(m.LProgress->text(), "Progress: 0%");
+  EXPECT_EQ(m.btnInfo->cursor().shape(), Qt::WhatsThisCursor);
+  EXPECT_EQ(m.btnAdd->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(m.ImageInfoEn->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(m.OpenTXT.windowTitle(), "Quendal - Wybierz Tekst");
+  const QString texts = QString::fromUtf8("Teksty do Filmów (*.txt *sub *.srt *.ssa *.smi *.ass)");
+  EXPECT_EQ(m.OpenTXT.nameFilters(), QStringList({texts, "Wszystkie Pliki (*.*)"}));
+  EXPECT_EQ(m.OpenDialog1.nameFilters().size(), 4);
+  EXPECT_EQ(m.OpenDialog1.nameFilters().last(), "All Files (*.*)");
+}
+
+// A press and moves with real mouse events on a drag area.
+TEST_F(WindowTest, DraggingByTheBackgroundAndThePreviewPicture) {
+  struct Case {
+    const char* name;
+    const char* area;
+    Qt::MouseButton press;
+    Qt::MouseButtons held;
+    Qt::KeyboardModifiers shift;
+    QPoint moved_by;
+  };
+  const Case cases[] = {
+      {"left drag on the background",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::NoModifier,
+       {10, 20}},
+      {"left drag on the preview picture",
+       "Image1",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::NoModifier,
+       {10, 20}},
+      {"a modifier key ends the drag",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton,
+       Qt::ShiftModifier,
+       {0, 0}},
+      {"another button held too",
+       "ImageBgn",
+       Qt::LeftButton,
+       Qt::LeftButton | Qt::RightButton,
+       Qt::NoModifier,
+       {0, 0}},
+      {"the right button does not drag",
+       "ImageBgn",
+       Qt::RightButton,
+       Qt::RightButton,
+       Qt::NoModifier,
+       {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WindowPair w;
+    TfrmMain& m = w.main();
+    m.Panel->show();
+    m.move(100, 100);
+    auto* area = m.findChild<QWidget*>(QLatin1String(c.area));
+    const QPoint down(60, 50);
+    QTest::mousePress(area, c.press, Qt::NoModifier, down);
+    const QPoint start = m.pos();
+    QMouseEvent move(QEvent::MouseMove, QPointF(down + QPoint(10, 20)),
+                     QPointF(area->mapToGlobal(down + QPoint(10, 20))), Qt::NoButton, c.held,
+                     c.shift);
+    QApplication::sendEvent(area, &move);
+    EXPECT_EQ(m.pos() - start, c.moved_by);
+    QTest::mouseRelease(area, c.press, Qt::NoModifier, down + c.moved_by);
+  }
+}
+
+TEST_F(WindowTest, PlayerButtonsInPreviewMode) {
+  const std::string clip = Clip("play.mkv", 4.0);
+  WindowPair w;
+  TfrmMain& m = w.main();
+  m.AddFile(Q(clip));
+  ASSERT_EQ(m.PreviewMode(), 1);
+  Click(m.btnStop);
+  ExpectLook("btnStop", m.btnStop, D, "stopped preview");
+  ExpectLook("btnPlay", m.btnPlay, EUp, "stopped preview");
+  ExpectLook("btnPause", m.btnPause, {0, 1, 0}, "stopped preview");
+  Click(m.btnPlay);
+  ExpectLook("btnPlay", m.btnPlay, EDown, "playing");
+  ExpectLook("btnPause", m.btnPause, EUp, "playing");
+  ExpectLook("btnStop", m.btnStop, E, "playing");
+  Click(m.btnPause);
+  ExpectLook("btnPlay", m.btnPlay, EUp, "paused");
+  ExpectLook("btnPause", m.btnPause, EDown, "paused");
+}
+
+TEST_F(WindowTest, MinimiseAndTheInformationPageHook) {
+  WindowPair w;
+  TfrmMain& m = w.main();
+  int opened = 0;
+  m.SetOnImageInfoClick([&] { ++opened; });
+  Click(m.btnInfo);
+  Click(m.ImageInfoEn);
+  EXPECT_EQ(opened, 1);
+  Click(m.btnMinimize);
+  EXPECT_TRUE(WaitFor([&] { return m.isMinimized(); }, 2000));
+}
+
 // ---- Drops
 
 // A drag of local files entering the window and dropped on its background.
@@ -254,9 +434,9 @@ TEST_F(WindowTest, DropRules) {
     bool load_first;  // a video loaded before the drop
     bool converting;  // and being converted
     QStringList files;
-    int tasks;                // expected task count
-    QString video;            // expected VideoFileName ("" = unchanged/none)
-    const char* subtitle;     // expected text of the timetable's second row, or nullptr: none
+    int tasks;             // expected task count
+    QString video;         // expected VideoFileName ("" = unchanged/none)
+    const char* subtitle;  // expected text of the timetable's second row, or nullptr: none
   };
   const Case cases[] = {
       {"one video", false, false, {a}, 1, a, nullptr},
@@ -326,10 +506,14 @@ TEST_F(WindowTest, LogLinesOfTheWindowAndOfTheLogger) {
   m.AddFile(Q(dir_.File("vanished.mkv")));
   EXPECT_TRUE(m.mmoLog->toPlainText().contains("\n***File load error: "));
 
+  // The level chosen in the hidden group applies at the next Add file.
+  m.grpLogLevelItems->button(media::llDebug)->click();
+  m.AddFile(Q(clip));
+  EXPECT_EQ(m.FFLogger.LogLevel(), media::llDebug);
+
   m.mmoLog->clear();
   m.FFLogger.Log(nullptr, media::llError, "M");
-  EXPECT_EQ(m.mmoLog->toPlainText(),
-            QStringLiteral("#%1.3: M").arg(media::CurrentThreadID()));
+  EXPECT_EQ(m.mmoLog->toPlainText(), QStringLiteral("#%1.3: M").arg(media::CurrentThreadID()));
 }
 
 // ---- The quality pair

@@ -124,7 +124,7 @@ QRegion WindowShape() {
   static const QRegion shape = [] {
     const QImage background = Background(1.0);
     if (background.isNull()) return QRegion();
-    const QImage mask = background.createMaskFromColor(KeyColor().rgb(), Qt::MaskOutColor);
+    const QImage mask = background.createMaskFromColor(KeyColor().rgb(), Qt::MaskInColor);
     return QRegion(QBitmap::fromImage(mask));
   }();
   return shape;
