@@ -398,6 +398,7 @@ void TfrmMain::FormCloseQuery() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+  FCheckVersion.Abort();  // quitting does not wait for the update server
   Guarded([this] { FormCloseQuery(); });
   event->accept();  // closing is always allowed
 }

@@ -21,6 +21,7 @@
 #include <functional>
 #include <mutex>
 
+#include "app/update_check.h"
 #include "app/window_state.h"
 #include "encoder/ff_encode.h"
 #include "media/ff_log.h"
@@ -125,11 +126,13 @@ class TfrmMain : public QWidget {
                         int AFrameHeight, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(runtime::TObject* Sender, int64_t APTS);
   // The update check's timer (once, 3 s after start) and the information pictures' click: hooks
-  // for the update check, empty until it installs them.
+  // that run the window's update check (CheckVersion) unless replaced.
   void TimerCheckVersionTimer();
   void ImageInfoEnClick();
   void SetOnCheckVersion(std::function<void()> fn) { FOnCheckVersion = std::move(fn); }
   void SetOnImageInfoClick(std::function<void()> fn) { FOnImageInfoClick = std::move(fn); }
+  // Closing the window stops its request at once.
+  TUpdateCheck& CheckVersion() { return FCheckVersion; }
 
   // ---- Window state
   // 1: the player buttons act on the player; 0: on the encoder.
@@ -185,7 +188,10 @@ class TfrmMain : public QWidget {
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
-  std::function<void()> FOnCheckVersion, FOnImageInfoClick;
+  std::function<void()> FOnCheckVersion{[this] { FCheckVersion.TimerCheckVersionTimer(); }};
+  std::function<void()> FOnImageInfoClick{[this] { FCheckVersion.ImageInfoEnClick(); }};
+  // Last, so that a request in flight stops first when the window goes.
+  TUpdateCheck FCheckVersion{runtime::UserSettings(), profile::LocalNow, runtime::OpenURL};
 };
 
 }  // namespace trelvix::app

@@ -10,7 +10,7 @@ add_library(trelvix_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/window_state.cpp)
 add_library(trelvix::window ALIAS trelvix_window)
 target_include_directories(trelvix_window PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_link_libraries(trelvix_window PUBLIC trelvix::app_widgets trelvix::profile trelvix::encoder
+target_link_libraries(trelvix_window PUBLIC trelvix::app_widgets trelvix::update trelvix::profile trelvix::encoder
                       trelvix::player trelvix::subtitles trelvix::decoder trelvix::media
                       trelvix::runtime Qt6::Widgets PRIVATE trelvix_warnings)
 
