@@ -1,10 +1,12 @@
 // trelvix-iphone-cli: converts one video into an MP4 an iPhone plays, from a terminal.
 //
-//   trelvix-iphone-cli [--lo] [--log-level LEVEL] VIDEO [SUBTITLES]
+//   trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] VIDEO [SUBTITLES]
 //   trelvix-iphone-cli --info VIDEO
 //
 // SUBTITLES (.txt, .sub, .srt, .ssa, .ass, .smi) are burned into the picture with the subtitle
-// settings of the companion player, as the window does.
+// settings of the companion player, as the window does. Without SUBTITLES, a subtitle file beside
+// VIDEO with its base name is used when the companion player loads subtitles automatically
+// (its default), unless --no-auto-subtitles is given.
 // The file is probed, the iPhone profile is built exactly as the window's Add file builds it, and
 // one worker thread converts it while the main thread shows progress and serves the events the
 // worker hands over. Ctrl+C stops the conversion cleanly (the output is finalised).
@@ -27,6 +29,7 @@
 #include "runtime/main_thread.h"
 #include "runtime/settings_store.h"
 #include "subtitles/option_model.h"
+#include "subtitles/subtitle_beside.h"
 #include "subtitles/subtitle_hook.h"
 
 namespace {
@@ -40,22 +43,25 @@ void OnSignal(int) {
 }
 
 constexpr char kUsage[] =
-    "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] VIDEO [SUBTITLES]\n"
+    "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] VIDEO [SUBTITLES]\n"
     "       trelvix-iphone-cli --info VIDEO\n"
     "       trelvix-iphone-cli --help | --version\n"
     "\n"
     "Converts VIDEO into an MP4 file an iPhone plays (H.264 480x320 at 25 fps, AAC stereo),\n"
-    "with SUBTITLES burned into the picture when given,\n"
+    "with SUBTITLES burned into the picture when given (else those of a subtitle file beside\n"
+    "VIDEO with the same base name, such as VIDEO.srt),\n"
     "written next to it as NAME_(Trelvix)_iphone.mp4.\n"
     "\n"
     "  --lo              lower quality, smaller file (default: high quality)\n"
     "  --log-level LEVEL quiet, panic, fatal, error, warning, info, verbose, debug or a number\n"
     "                    (default: error)\n"
+    "  --no-auto-subtitles  do not look for a subtitle file beside VIDEO\n"
     "  --info            print the description of VIDEO and exit\n";
 
 struct Options {
   bool lo = false;
   bool info = false;
+  bool auto_subtitles = true;
   std::string log_level = "error";
   std::vector<std::string> files;
 };
@@ -72,6 +78,8 @@ int ParseArgs(int argc, char** argv, Options& o) {
       return -1;
     } else if (a == "--lo") {
       o.lo = true;
+    } else if (a == "--no-auto-subtitles") {
+      o.auto_subtitles = false;
     } else if (a == "--info") {
       o.info = true;
     } else if (a == "--log-level") {
@@ -144,18 +152,22 @@ int Run(const Options& o) {
   subtitle_options.SetFrameRate(stream0.FrameRate.den > 0 && stream0.FrameRate.num > 0
                                     ? double(stream0.FrameRate.num) / stream0.FrameRate.den
                                     : 1.0);
-  const bool with_subtitles = o.files.size() > 1;
+  QString sub = o.files.size() > 1 ? QString::fromStdString(o.files[1]) : QString();
+  if (sub.isEmpty() && o.auto_subtitles && subtitle_options.Settings().CLoadTXT) {
+    sub = subtitles::FindSubtitleBeside(QString::fromStdString(video));
+    if (!sub.isEmpty()) std::fprintf(stderr, "Subtitles: %s\n", sub.toStdString().c_str());
+  }
+  const bool with_subtitles = !sub.isEmpty();
   if (with_subtitles) {
-    const QString sub = QString::fromStdString(o.files[1]);
     if (!subtitles::IsSubtitleFileName(sub)) {
       std::fprintf(stderr, "Not a subtitle file (.txt, .sub, .srt, .ssa, .ass, .smi): %s\n",
-                   o.files[1].c_str());
+                   sub.toStdString().c_str());
       probe.CloseFile();
       return 2;
     }
     const subtitles::TLoadTXTResult loaded = subtitle_options.LoadTXT(sub);
     if (!loaded.Loaded) {
-      std::fprintf(stderr, "Subtitles not loaded from %s%s%s\n", o.files[1].c_str(),
+      std::fprintf(stderr, "Subtitles not loaded from %s%s%s\n", sub.toStdString().c_str(),
                    loaded.Error.isEmpty() ? "" : ": ", loaded.Error.toStdString().c_str());
       probe.CloseFile();
       return 1;

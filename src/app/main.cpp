@@ -1,0 +1,36 @@
+// trelvix-iphone: the window that converts one video at a time into an MP4 an iPhone plays.
+//
+//   trelvix-iphone [VIDEO [SUBTITLES]]
+//
+// VIDEO is added as if chosen with the Add button; SUBTITLES (.txt, .sub, .srt, .ssa, .ass, .smi)
+// are then loaded to be burned into the picture.
+#include <QApplication>
+#include <QStringList>
+#include <clocale>
+
+#include "app/main_window.h"
+#include "app/option_window.h"
+#include "app/widgets/mb_button.h"
+#include "app/widgets/previewer.h"
+#include "runtime/application.h"
+#include "runtime/main_thread.h"
+#include "runtime/settings_store.h"
+
+int main(int argc, char** argv) {
+  using namespace trelvix;
+  QApplication app(argc, argv);
+  std::setlocale(LC_NUMERIC, "C");  // the media libraries parse numbers in the C locale
+  runtime::SetMainThread();
+  runtime::ConnectMainThreadQueueToEventLoop();
+  QApplication::setApplicationName(QStringLiteral("trelvix-iphone"));
+  QApplication::setApplicationDisplayName(QLatin1String(app::kApplicationTitle));
+  app::InstallPreviewerFactory();
+
+  app::TfrmMain frmMain;
+  app::TfrmOption frmOption([&frmMain] { return frmMain.btnHi->Down(); });
+  frmMain.SetOptionWindow(&frmOption);
+  frmOption.FormCreate(runtime::UserSettings(), QApplication::applicationFilePath(),
+                       QApplication::arguments().mid(1), frmMain);
+  frmMain.show();
+  return QApplication::exec();
+}
