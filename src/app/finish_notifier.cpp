@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QVariantMap>
+#include <QWidget>
 
 #include "app/desktop_id.h"
 #include "profile/iphone_profile.h"
@@ -24,8 +25,18 @@ QDBusMessage Call(const char* method) {
 
 }  // namespace
 
-TFinishNotifier::TFinishNotifier(QDBusConnection bus, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)) {}
+TFinishNotifier::TFinishNotifier(std::optional<QDBusConnection> bus, QObject* parent)
+    : QObject(parent), FBus(std::move(bus)) {}
+
+void TFinishNotifier::ConversionEnded(const QWidget& window, const encoder::TTerminateInfo& info,
+                                      const QString& output_file) {
+  if (info.TaskIndex < 0 || !window.isMinimized()) return;
+  if (info.Finished) {
+    Finished(output_file);
+  } else if (info.Exception) {
+    Failed(QString::fromStdString(info.ExceptionMsg));
+  }
+}
 
 void TFinishNotifier::Finished(const QString& output_file) {
   Send(QStringLiteral("Conversion finished"), QFileInfo(output_file).fileName(),
@@ -37,17 +48,18 @@ void TFinishNotifier::Failed(const QString& error) {
 }
 
 void TFinishNotifier::Send(const QString& summary, const QString& body, const QString& category) {
-  if (!bus_.isConnected()) {
-    emit Delivered(false);
+  if (!FBus) FBus = QDBusConnection::sessionBus();
+  if (!FBus->isConnected()) {
+    Delivered(false);
     return;
   }
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(Call("GetCapabilities")), this);
+  auto* watcher = new QDBusPendingCallWatcher(FBus->asyncCall(Call("GetCapabilities")), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, summary, body, category](QDBusPendingCallWatcher* w) {
             w->deleteLater();
             const QDBusPendingReply<QStringList> caps = *w;
             if (caps.isError()) {
-              emit Delivered(false);
+              Delivered(false);
               return;
             }
             // A server that reads markup would take "<" or "&" in a file name as markup.
@@ -62,11 +74,11 @@ void TFinishNotifier::Notify(const QString& summary, const QString& body, const 
                           {QStringLiteral("category"), category}};
   msg << QString::fromUtf8(profile::kProgramName) << 0u << QString::fromLatin1(kDesktopId)
       << summary << body << QStringList() << hints << -1;
-  auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(msg), this);
+  auto* watcher = new QDBusPendingCallWatcher(FBus->asyncCall(msg), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     const QDBusPendingReply<uint> id = *w;
-    emit Delivered(!id.isError());
+    Delivered(!id.isError());
   });
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <clocale>
 
+#include "app/desktop_id.h"
 #include "app/main_window.h"
 #include "app/option_window.h"
 #include "app/widgets/mb_button.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
   runtime::ConnectMainThreadQueueToEventLoop();
   QApplication::setApplicationName(QStringLiteral("trelvix-iphone"));
   QApplication::setApplicationDisplayName(QLatin1String(app::kApplicationTitle));
+  QGuiApplication::setDesktopFileName(
+      QLatin1String(app::kDesktopId));  // ties the window to its entry
   app::InstallPreviewerFactory();
 
   app::TfrmMain frmMain;

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/finish_notifier.h"
 #include "app/window_state.h"
 #include "encoder/ff_encode.h"
 #include "media/ff_log.h"
@@ -168,6 +169,8 @@ class TfrmMain : public QWidget {
   QString FVersion;
   QString FVideoFileName;
   QString FSubtitleFileName;
+  QString FOutputFileName;          // of the task added last
+  TFinishNotifier FFinishNotifier;  // tells the desktop when a task ends while minimised
   int64_t FTotalDuration = 0;
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;

@@ -8,17 +8,16 @@
 #include <QDBusError>
 #include <QFile>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
 #include <QVariantMap>
-#include <filesystem>
+#include <QWidget>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/desktop_id.h"
-#include "runtime/application.h"
 #include "support/temp_dir.h"
 
 namespace trelvix::app {
@@ -99,7 +98,6 @@ class PrivateBus {
 class FinishNotifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(runtime::EnsureGuiApplication());
     bus_ = std::make_unique<PrivateBus>(dir_);
     client_ = bus_->Connect(QStringLiteral("client"));
     ASSERT_TRUE(client_.isConnected()) << client_.lastError().message().toStdString();
@@ -120,10 +118,13 @@ class FinishNotifierTest : public ::testing::Test {
 
   // Waits for the notifier's verdict on one notification.
   static bool Delivered(TFinishNotifier& notifier, const std::function<void()>& send) {
-    QSignalSpy spy(&notifier, &TFinishNotifier::Delivered);
+    std::optional<bool> verdict;
+    notifier.SetOnDelivered([&](bool shown) { verdict = shown; });
     send();
-    if (spy.isEmpty() && !spy.wait(10000)) ADD_FAILURE() << "no answer from the notifier";
-    return !spy.isEmpty() && spy.takeFirst().at(0).toBool();
+    if (!QTest::qWaitFor([&] { return verdict.has_value(); }, 10000))
+      ADD_FAILURE() << "no answer from the notifier";
+    notifier.SetOnDelivered(nullptr);
+    return verdict.value_or(false);
   }
 
   test::TempDir dir_;
@@ -169,6 +170,47 @@ TEST_F(FinishNotifierTest, BodyIsEscapedOnlyForServersThatReadMarkup) {
   }
 }
 
+// Only a task that ends while the window is minimised is told, and a stop is not.
+TEST_F(FinishNotifierTest, ConversionEndedTellsOnlyWhileMinimised) {
+  struct Case {
+    const char* name;
+    bool minimised;
+    encoder::TTerminateInfo info;
+    const char* summary;  // nullptr: nothing shown
+    const char* body;
+  };
+  const Case cases[] = {
+      {"finished, minimised", true, {0, true, false, ""}, "Conversion finished", "v.mp4"},
+      {"failed, minimised", true, {0, false, true, "Disk full"}, "Conversion failed", "Disk full"},
+      {"stopped, minimised", true, {0, false, false, ""}, nullptr, nullptr},
+      {"end of the run, minimised", true, {-1, true, false, ""}, nullptr, nullptr},
+      {"finished, in view", false, {0, true, false, ""}, nullptr, nullptr},
+      {"failed, in view", false, {0, false, true, "Disk full"}, nullptr, nullptr},
+  };
+  StartService();
+  TFinishNotifier notifier(client_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget window;
+    c.minimised ? window.showMinimized() : window.show();
+    fake_.shown.clear();
+    bool answered = false;
+    notifier.SetOnDelivered([&](bool) { answered = true; });
+    notifier.ConversionEnded(window, c.info, "/out/v.mp4");
+    if (!c.summary) {
+      // Calls on one connection arrive in order: a marker sent now comes after anything sent.
+      EXPECT_TRUE(Delivered(notifier, [&] { notifier.Failed("marker"); }));
+      ASSERT_EQ(fake_.shown.size(), 1u);
+      EXPECT_EQ(fake_.shown[0].body, "marker");
+      continue;
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000));
+    ASSERT_EQ(fake_.shown.size(), 1u);
+    EXPECT_EQ(fake_.shown[0].summary, c.summary);
+    EXPECT_EQ(fake_.shown[0].body, c.body);
+  }
+}
+
 TEST_F(FinishNotifierTest, NothingWithoutAService) {
   TFinishNotifier notifier(client_);
   EXPECT_FALSE(Delivered(notifier, [&] { notifier.Finished("/videos/a_(Trelvix)_iphone.mp4"); }));
@@ -179,13 +221,6 @@ TEST_F(FinishNotifierTest, NothingWithoutABus) {
                                                          QStringLiteral("none")));
   EXPECT_FALSE(Delivered(notifier, [&] { notifier.Finished("/videos/a_(Trelvix)_iphone.mp4"); }));
   QDBusConnection::disconnectFromBus(QStringLiteral("none"));
-}
-
-// The id the program uses is the name of the desktop entry and metadata it installs.
-TEST(DesktopId, NamesTheInstalledDesktopFiles) {
-  const std::filesystem::path dir = TRELVIX_DESKTOP_DIR;
-  EXPECT_TRUE(std::filesystem::exists(dir / (std::string(kDesktopId) + ".desktop")));
-  EXPECT_TRUE(std::filesystem::exists(dir / (std::string(kDesktopId) + ".metainfo.xml")));
 }
 
 }  // namespace
