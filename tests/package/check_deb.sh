@@ -58,6 +58,7 @@ for p in "${programs[@]}"; do
   readelf -d "$bin" | grep -qE 'RPATH|RUNPATH' && bad "$p carries a library search path"
   readelf -d "$bin" | grep -qE 'NEEDED.*(libav|libsw|SDL)' && bad "$p links a media library"
   gzip -t "$root/usr/share/man/man1/$p.1.gz" 2>/dev/null || bad "no man page for $p"
+  [[ $(env -u DISPLAY -u WAYLAND_DISPLAY "$bin" --version) == "Trelvix to iPhone 1.3" ]] || bad "$p --version fails"
 done
 
 if ((window)); then
@@ -91,7 +92,6 @@ fi
 
 # The packaged converter, run from the scratch root with the system's media libraries.
 cli=$root/usr/bin/trelvix-iphone-cli
-[[ $("$cli" --version) == "Trelvix to iPhone 1.3" ]] || bad "--version says '$("$cli" --version)'"
 "$fixtures" --seconds 1 --size 160x120 "$scratch/clip.mkv" 2>/dev/null || bad "making the clip failed"
 out=$(cd "$scratch" && "$cli" clip.mkv 2>"$scratch/cli.err") || bad "the packaged converter failed: $(cat "$scratch/cli.err")"
 [[ $out == "$scratch/clip_(Trelvix)_iphone.mp4" || $out == "clip_(Trelvix)_iphone.mp4" ]] || bad "output named '$out'"
