@@ -94,8 +94,15 @@ fi
 cli=$root/usr/bin/trelvix-iphone-cli
 "$fixtures" --seconds 1 --size 160x120 "$scratch/clip.mkv" 2>/dev/null || bad "making the clip failed"
 out=$(cd "$scratch" && "$cli" clip.mkv 2>"$scratch/cli.err") || bad "the packaged converter failed: $(cat "$scratch/cli.err")"
-[[ $out == "$scratch/clip_(Trelvix)_iphone.mp4" || $out == "clip_(Trelvix)_iphone.mp4" ]] || bad "output named '$out'"
+[[ $out == "clip_(Trelvix)_iphone.mp4" ]] || bad "output named '$out'"
 [[ -s $scratch/clip_\(Trelvix\)_iphone.mp4 ]] || bad "no converted file"
 "$fixtures" --probe "$scratch/clip_(Trelvix)_iphone.mp4" 2>/dev/null | grep -q "stream 0: video h264 480x320" ||
   bad "the converted file is not H.264 480x320"
+# A LibAV folder beside the installed program comes first: a broken library there is refused by
+# name instead of the system's being taken.
+mkdir -p "$root/usr/bin/LibAV" && echo "not a library" >"$root/usr/bin/LibAV/libavutil.so.57"
+if "$cli" --info "$scratch/clip.mkv" >/dev/null 2>"$scratch/libav.err"; then
+  bad "the converter ignored the LibAV folder beside it"
+fi
+grep -qF "$root/usr/bin/LibAV/libavutil.so.57" "$scratch/libav.err" || bad "no LibAV error: $(cat "$scratch/libav.err")"
 exit $fail
