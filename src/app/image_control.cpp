@@ -56,8 +56,8 @@ void TImageControl::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TImageControl::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = FPressed && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
+  const bool click =
+      FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   FPressed = false;
   if (click && FOnClick) FOnClick(this);
 }

@@ -36,13 +36,11 @@
 
 namespace trelvix::app {
 
+// One line, so that the exact text can be found.
+// clang-format off
 const char kVideoFilter[] =
-    "Video/Audio Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;"
-    "*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;"
-    "*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|Video Files|*.AVI;"
-    "*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;"
-    "*.TS;*.TP;*.IFO;*.NSV;|Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;"
-    "*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|All Files|*.*";
+    "Video/Audio Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|Video Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.RM;*.RMVB;*.TS;*.TP;*.IFO;*.NSV;|Audio Files|*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;|All Files|*.*";
+// clang-format on
 
 namespace {
 
@@ -65,8 +63,8 @@ constexpr const char* kLogLevelNames[] = {"Quiet",   "Panic", "Fatal",   "Error"
 // The window's font: Tahoma 8 pt (11 pixels), or the nearest sans font that exists.
 QFont WindowFont() {
   QFont f;
-  f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
-                 QStringLiteral("Liberation Sans")});
+  f.setFamilies(
+      {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
   f.setStyleHint(QFont::SansSerif);
   f.setPixelSize(11);
   return f;
@@ -179,7 +177,8 @@ void TfrmMain::CreateControls() {
   btnStartConvert = MakeButton("btnStartConvert", 32, 303, 210, 40, false);
   btnPauseConvert = MakeButton("btnPauseConvert", 32, 296, 210, 40, false);
   btnResumeConvert = MakeButton("btnResumeConvert", 32, 288, 210, 40, false);
-  for (TMBButton* b : {btnStartConvert, btnPauseConvert, btnResumeConvert}) b->SetTransparent(false);
+  for (TMBButton* b : {btnStartConvert, btnPauseConvert, btnResumeConvert})
+    b->SetTransparent(false);
   btnAddSub->setEnabled(false);
   btnSubOn->hide();
   btnHi->SetDown(true);
@@ -240,9 +239,11 @@ void TfrmMain::CreateControls() {
 
 void TfrmMain::ConnectComponents() {
   const auto connect_click = [this](TMBButton* b, void (TfrmMain::*handler)()) {
-    b->SetOnClick([this, handler](TMBButton*) { Guarded([this, handler] { (this->*handler)(); }); });
+    b->SetOnClick(
+        [this, handler](TMBButton*) { Guarded([this, handler] { (this->*handler)(); }); });
   };
-  btnAdd->SetOnClick([this](TMBButton* sender) { Guarded([this, sender] { btnAddClick(sender); }); });
+  btnAdd->SetOnClick(
+      [this](TMBButton* sender) { Guarded([this, sender] { btnAddClick(sender); }); });
   connect_click(btnAddSub, &TfrmMain::btnAddSubClick);
   connect_click(btnSubOn, &TfrmMain::btnSubOnClick);
   connect_click(btnHi, &TfrmMain::btnHiClick);
@@ -304,7 +305,8 @@ void TfrmMain::ConnectComponents() {
       [this](runtime::TObject* sender, int64_t pts) { FFPlayerPosition(sender, pts); });
 
   TimerStat.setInterval(kStatIntervalMs);
-  QObject::connect(&TimerStat, &QTimer::timeout, this, [this] { Guarded([this] { TimerStatTimer(); }); });
+  QObject::connect(&TimerStat, &QTimer::timeout, this,
+                   [this] { Guarded([this] { TimerStatTimer(); }); });
   TimerCheckVersion.setInterval(kCheckVersionDelayMs);
   TimerCheckVersion.setSingleShot(true);
   QObject::connect(&TimerCheckVersion, &QTimer::timeout, this,

@@ -102,8 +102,8 @@ QWidget* TfrmOption::MakeSubtitlesTab() {
   EFontName = new QLineEdit;
   EFontSize = Spin(subtitles::TSubtitleSettings::kEFontSizeMin,
                    subtitles::TSubtitleSettings::kEFontSizeMax);
-  EObwodka = Spin(subtitles::TSubtitleSettings::kEObwodkaMin,
-                  subtitles::TSubtitleSettings::kEObwodkaMax);
+  EObwodka =
+      Spin(subtitles::TSubtitleSettings::kEObwodkaMin, subtitles::TSubtitleSettings::kEObwodkaMax);
   auto* sample = new TColorSample;
   sample->setFixedSize(40, 40);
   WzorKolor = sample;
@@ -129,8 +129,8 @@ QWidget* TfrmOption::MakeSubtitlesTab() {
   auto* more = new QGroupBox(Utf8("Dodatkowe Opcje"));
   auto* mg = new QGridLayout(more);
   CSubFontAutoHeight = new QCheckBox(Utf8("Automatyczna wielkość czcionki"));
-  FontVol = Spin(subtitles::TSubtitleSettings::kFontVolMin,
-                 subtitles::TSubtitleSettings::kFontVolMax);
+  FontVol =
+      Spin(subtitles::TSubtitleSettings::kFontVolMin, subtitles::TSubtitleSettings::kFontVolMax);
   NapisyCzas = Spin(subtitles::TSubtitleSettings::kNapisyCzasMin,
                     subtitles::TSubtitleSettings::kNapisyCzasMax, 1);
   NapisBottom = Spin(subtitles::TSubtitleSettings::kNapisBottomMin,
@@ -195,8 +195,8 @@ QWidget* TfrmOption::MakeIQTextTab() {
   DirectoryTXT = new QLineEdit;
   auto* browse = new QPushButton(QStringLiteral("..."));
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString dir = QFileDialog::getExistingDirectory(this, Utf8(kFolderDialogTitle),
-                                                          DirectoryTXT->text());
+    const QString dir =
+        QFileDialog::getExistingDirectory(this, Utf8(kFolderDialogTitle), DirectoryTXT->text());
     if (!dir.isEmpty()) DirectoryTXT->setText(dir);
   });
   auto* dir_row = new QHBoxLayout;

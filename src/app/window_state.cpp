@@ -8,14 +8,14 @@ namespace trelvix::app {
 namespace {
 
 constexpr std::optional<bool> kKeep;
-constexpr TButtonLook E{true, kKeep, kKeep};                 // enabled
-constexpr TButtonLook D{false, kKeep, kKeep};                // disabled
-constexpr TButtonLook Shown{true, true, kKeep};              // shown and enabled
-constexpr TButtonLook ShownD{false, true, kKeep};            // shown, disabled
-constexpr TButtonLook H{kKeep, false, kKeep};                // hidden
-constexpr TButtonLook EDown{true, kKeep, true};              // enabled, down
-constexpr TButtonLook EUp{true, kKeep, false};               // enabled, up
-constexpr TButtonLook Keep{kKeep, kKeep, kKeep};             // unchanged
+constexpr TButtonLook E{true, kKeep, kKeep};       // enabled
+constexpr TButtonLook D{false, kKeep, kKeep};      // disabled
+constexpr TButtonLook Shown{true, true, kKeep};    // shown and enabled
+constexpr TButtonLook ShownD{false, true, kKeep};  // shown, disabled
+constexpr TButtonLook H{kKeep, false, kKeep};      // hidden
+constexpr TButtonLook EDown{true, kKeep, true};    // enabled, down
+constexpr TButtonLook EUp{true, kKeep, false};     // enabled, up
+constexpr TButtonLook Keep{kKeep, kKeep, kKeep};   // unchanged
 using enum TWindowState;
 using enum TQualityLook;
 

@@ -43,7 +43,8 @@ void OnSignal(int) {
 }
 
 constexpr char kUsage[] =
-    "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] VIDEO [SUBTITLES]\n"
+    "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles]\n"
+    "                          VIDEO [SUBTITLES]\n"
     "       trelvix-iphone-cli --info VIDEO\n"
     "       trelvix-iphone-cli --help | --version\n"
     "\n"

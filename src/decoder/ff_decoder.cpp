@@ -203,9 +203,9 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   if (!CanSeek()) return false;
   AVFormatContext* ic = FileHandle();
   // The position traces are only logged: they must not replace a failure's text in LastErrMsg.
-  media::TFFLogger& log = media::TFFLogger::Current();
   if (ic->pb)
-    log.LogF(this, media::llDebug, msg::kCurrentPosition, static_cast<long long>(ReaderPosition()));
+    media::TFFLogger::PostF(this, media::llDebug, msg::kCurrentPosition,
+                            static_cast<long long>(ReaderPosition()));
 
   int64_t target = APTS < 0 ? 0 : APTS;
   if (!(ASeekFlags & sfByte)) {
@@ -233,7 +233,8 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     else
       ReportErrorF(AV_LOG_ERROR, msg::kSeekFailedSeconds, APTS / 1000000.0);
   }
-  log.LogF(this, media::llDebug, msg::kSeekPosition, static_cast<long long>(ReaderPosition()));
+  media::TFFLogger::PostF(this, media::llDebug, msg::kSeekPosition,
+                          static_cast<long long>(ReaderPosition()));
 
   if (ic->pb && ff::avio_feof(ic->pb)) {
     if (ret >= 0) ReportError(AV_LOG_INFO, msg::kStreamEOF);
@@ -261,10 +262,10 @@ bool TFFDecoder::Decode(int32_t AStreamIndex) {
   for (;;) {
     const int got = ff::avcodec_receive_frame(FCodec.get(), FFrame.get());
     if (got >= 0) {
-      media::TFFLogger::Current().LogF(this, media::llDebug, msg::kPacketTrace, index,
-                                       static_cast<long long>(FLastPacket.dts),
-                                       static_cast<long long>(FLastPacket.pts), FLastPacket.flags,
-                                       static_cast<int>(FFrame->pict_type));
+      media::TFFLogger::PostF(this, media::llDebug, msg::kPacketTrace, index,
+                              static_cast<long long>(FLastPacket.dts),
+                              static_cast<long long>(FLastPacket.pts), FLastPacket.flags,
+                              static_cast<int>(FFrame->pict_type));
       StorePicture(FFrame.get(), position);
       ff::av_frame_unref(FFrame.get());
       return true;

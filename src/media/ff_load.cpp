@@ -13,6 +13,7 @@
 #include "media/ff_log.h"
 #include "media/ffapi.h"
 #include "runtime/format.h"
+#include "runtime/main_thread.h"
 
 namespace trelvix::media {
 namespace {
@@ -265,8 +266,16 @@ TFFLoader& FFLoader() {
   return loader;
 }
 
-std::recursive_mutex& CodecLock() {
-  static std::recursive_mutex lock;
+void TCodecLock::lock() {
+  if (!runtime::IsMainThread()) {
+    FMutex.lock();
+    return;
+  }
+  while (!FMutex.try_lock()) runtime::CheckSynchronize(1);
+}
+
+TCodecLock& CodecLock() {
+  static TCodecLock lock;
   return lock;
 }
 

@@ -321,8 +321,7 @@ void TVideoState::ReaderLoop() {
     if (!IsImage2 && !ErrorEOF) {
       ErrorEOF = 1;
       if (at_end)
-        media::TFFLogger::Current().Log(p, media::llInfo,
-                                        runtime::Format(msg::kReachEOF, filename.c_str()));
+        media::TFFLogger::Post(p, media::llInfo, runtime::Format(msg::kReachEOF, filename.c_str()));
       else
         Report(runtime::Format(msg::kReadError, ret, filename.c_str()), false);
     }

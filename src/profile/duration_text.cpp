@@ -21,7 +21,8 @@ QString DurationPattern(const QString& time_pattern) {
     if (c == u'\'') quoted = !quoted;
     if (!quoted && (c == u'A' || c == u'a')) {
       while (!out.isEmpty() && out.back().isSpace()) out.chop(1);
-      if (i + 1 < time_pattern.size() && (time_pattern[i + 1] == u'P' || time_pattern[i + 1] == u'p'))
+      if (i + 1 < time_pattern.size() &&
+          (time_pattern[i + 1] == u'P' || time_pattern[i + 1] == u'p'))
         ++i;
       while (i + 1 < time_pattern.size() && time_pattern[i + 1].isSpace()) ++i;
       continue;

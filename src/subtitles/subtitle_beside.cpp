@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <array>
 
-
 namespace trelvix::subtitles {
 namespace {
 

@@ -243,8 +243,8 @@ void TMBButton::paintEvent(QPaintEvent*) {
     const QColor dark = palette().color(QPalette::Dark);
     const QColor top_left = pressed_look ? dark : light;
     const QColor bottom_right = pressed_look ? light : dark;
-    const QRect r = rect().adjusted(0, 0, -1, -1);
-    if (!FTransparent) painter.fillRect(r.adjusted(1, 1, 0, 0), face);
+    const QRect r = rect();
+    if (!FTransparent) painter.fillRect(r.adjusted(1, 1, -1, -1), face);
     painter.setPen(top_left);
     painter.drawLine(r.topLeft(), r.topRight());
     painter.drawLine(r.topLeft(), r.bottomLeft());
@@ -429,10 +429,11 @@ void TMBButton::mouseReleaseEvent(QMouseEvent* event) {
   }
 }
 
+// Qt gives a widget the second press of a double click as this event alone: the double click
+// first, then the press it also is.
 void TMBButton::mouseDoubleClickEvent(QMouseEvent* event) {
   QPointer<TMBButton> self(this);
   DblClick();
-  // The second press of a double click is a press like any other.
   if (self) mousePressEvent(event);
 }
 

@@ -167,7 +167,7 @@ void Caption(QPainter& p, QPoint at, const QString& text) {
 
 QImage RenderSkinSheet(qreal dpr) {
   const int margin = 20, gap = 24;
-  const QSize size(1330, 1640);
+  const QSize size(1370, 1640);
   QImage sheet((QSizeF(size) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
   sheet.setDevicePixelRatio(dpr);
   sheet.fill(QColor(228, 231, 236));
