@@ -27,6 +27,8 @@ QPoint EventPoint(const QMouseEvent* event) {
 TMBButton::TMBButton(QWidget* parent) : QWidget(parent) {
   resize(kDefaultSize, kDefaultSize);
   setFocusPolicy(Qt::NoFocus);
+  // OnMouseMove reports moves over the button, not only while a button is held.
+  setMouseTracking(true);
   // The button paints over its parent: no background of its own unless it is opaque.
   setAutoFillBackground(false);
 }

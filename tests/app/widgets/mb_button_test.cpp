@@ -434,9 +434,18 @@ TEST_F(ButtonTest, MouseOverShowsGlyphOverOnlyWhenThereIsOne) {
     button_->SetGlyphOver(c.has_over ? Glyph(kOver) : QImage());
     button_->SetDown(c.down);
     enters_ = leaves_ = 0;
+    int moves = 0;
+    button_->SetOnMouseMove(
+        [&](TMBButton*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int y) {
+          ++moves;
+          EXPECT_EQ(buttons, Qt::NoButton);
+          EXPECT_EQ(QPoint(x, y), QPoint(20, 20));
+        });
     Move(QPoint(-20, 20));
     Move(QPoint(20, 20));
     EXPECT_EQ(enters_, 1);
+    EXPECT_EQ(moves, 1);  // hovering reports moves too
+    button_->SetOnMouseMove(nullptr);
     EXPECT_TRUE(button_->MouseInControl());
     EXPECT_EQ(Centre(), c.inside);
     if (!c.has_over) {
@@ -494,6 +503,24 @@ TEST_F(ButtonTest, DoubleClickCountsOnlyWhenDown) {
     EXPECT_EQ(clicks_, c.clicks);
     EXPECT_EQ(button_->Down(), c.down_before);
   }
+}
+
+TEST_F(ButtonTest, CaptionIsDrawnOnlyWithATextPosition) {
+  button_->resize(40, 60);
+  button_->SetBorder(false);
+  button_->SetCaption(QStringLiteral("Go"));
+  const auto text_pixels = [&] {
+    const QImage image = Grab();
+    int n = 0;
+    for (int y = 20 + 42; y < 20 + 60; ++y)
+      for (int x = 50; x < 90; ++x) n += Classify(image.pixelColor(x, y)) == Shown::Other;
+    return n;
+  };
+  EXPECT_EQ(text_pixels(), 0);
+  EXPECT_EQ(GlyphOrigin(), QPoint(10, 20));
+  button_->SetTextPosition(TTextPos::tpBelow);
+  EXPECT_GT(text_pixels(), 5);
+  EXPECT_LT(GlyphOrigin().y(), 20);  // the glyph makes room for the caption below it
 }
 
 TEST_F(ButtonTest, ClickGivesTheModalResultToTheDialog) {

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QSet>
+#include <QTest>
 #include <cmath>
 #include <cstdlib>
 
@@ -135,6 +136,30 @@ TEST(Skin, EveryVisibleControlLiesInsideTheShape) {
   // The rounded corners are cut away.
   for (QPoint corner : {QPoint(0, 0), QPoint(270, 0), QPoint(0, 499), QPoint(270, 499)})
     EXPECT_FALSE(shape.contains(corner));
+}
+
+// A window shaped by the skin, with each button at its place: a click on the middle of the
+// button falls inside the window's mask and reaches the button.
+TEST(Skin, ClickOnEveryButtonOfTheShapedWindowReachesIt) {
+  QWidget window;
+  window.setFixedSize(skin::kBackgroundWidth, skin::kBackgroundHeight);
+  window.setMask(skin::WindowShape());
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  for (const auto& place : ButtonPlaces()) {
+    SCOPED_TRACE(qPrintable(place.name));
+    TMBButton button(&window);
+    button.setGeometry(place.rect);
+    button.SetButtonStyle(TButtonStyle::btNormal);
+    ASSERT_TRUE(skin::ApplyGlyphs(button, place.name));
+    button.show();
+    int clicks = 0;
+    button.SetOnClick([&](TMBButton*) { ++clicks; });
+    const QPoint centre = place.rect.center();
+    EXPECT_TRUE(window.mask().contains(centre));
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(clicks, 1);
+  }
 }
 
 TEST(Skin, PatternsTileWithoutSeams) {
