@@ -6,99 +6,23 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
-#include <QVariantMap>
 #include <QWidget>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "app/desktop_id.h"
+#include "package/notification_bus.h"
 #include "support/temp_dir.h"
 
 namespace trelvix::app {
 namespace {
 
-// Records what the desktop's notification service would show.
-class FakeNotifications : public QObject {
-  Q_OBJECT
-  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
- public:
-  struct Shown {
-    QString app_name, app_icon, summary, body;
-    QVariantMap hints;
-  };
-  QStringList capabilities{QStringLiteral("body")};
-  std::vector<Shown> shown;
-
- public slots:
-  QStringList GetCapabilities() { return capabilities; }
-  uint Notify(const QString& app_name, uint /*replaces_id*/, const QString& app_icon,
-              const QString& summary, const QString& body, const QStringList& /*actions*/,
-              const QVariantMap& hints, int /*expire_timeout*/) {
-    shown.push_back({app_name, app_icon, summary, body, hints});
-    return static_cast<uint>(shown.size());
-  }
-};
-
-// Anyone may own a name, send and receive; the address is a socket in the test's folder.
-constexpr char kBusConfig[] =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
-// A session bus of the test's own: dbus-daemon with a minimal configuration, no activatable
-// services (so no real notification daemon of the machine can answer).
-class PrivateBus {
- public:
-  explicit PrivateBus(const test::TempDir& dir) {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty())
-      throw std::runtime_error("dbus-daemon is not installed (package dbus-daemon)");
-    const QString config = QString::fromStdString(dir.File("bus.conf"));
-    test::WriteFile(config.toStdString(),
-                    QString::fromLatin1(kBusConfig).arg(dir.path().c_str()).toStdString());
-    daemon_.setStandardErrorFile(QProcess::nullDevice());
-    daemon_.start(daemon, {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                           QStringLiteral("--config-file=") + config});
-    daemon_.waitForStarted(5000);
-    while (!daemon_.canReadLine() && daemon_.waitForReadyRead(5000)) {
-    }
-    if (!daemon_.canReadLine()) throw std::runtime_error("dbus-daemon did not start");
-    address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-  }
-  ~PrivateBus() {
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
-  }
-  QDBusConnection Connect(const QString& name) const {
-    return QDBusConnection::connectToBus(address_, name);
-  }
-
- private:
-  QProcess daemon_;
-  QString address_;
-};
-
 class FinishNotifierTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bus_ = std::make_unique<PrivateBus>(dir_);
+    bus_ = std::make_unique<test::PrivateBus>(dir_);
     client_ = bus_->Connect(QStringLiteral("client"));
     ASSERT_TRUE(client_.isConnected()) << client_.lastError().message().toStdString();
   }
@@ -111,9 +35,7 @@ class FinishNotifierTest : public ::testing::Test {
   void StartService() {
     QDBusConnection service = bus_->Connect(QStringLiteral("service"));
     ASSERT_TRUE(service.isConnected());
-    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake_,
-                                       QDBusConnection::ExportAllSlots));
-    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    ASSERT_TRUE(fake_.Register(service));
   }
 
   // Waits for the notifier's verdict on one notification.
@@ -128,9 +50,9 @@ class FinishNotifierTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  std::unique_ptr<PrivateBus> bus_;
+  std::unique_ptr<test::PrivateBus> bus_;
   QDBusConnection client_{QString()};
-  FakeNotifications fake_;
+  test::FakeNotifications fake_;
 };
 
 TEST_F(FinishNotifierTest, FinishedShowsTheOutputFileName) {
@@ -225,5 +147,3 @@ TEST_F(FinishNotifierTest, NothingWithoutABus) {
 
 }  // namespace
 }  // namespace trelvix::app
-
-#include "finish_notifier_test.moc"
