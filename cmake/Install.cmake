@@ -5,7 +5,8 @@
 # at run time (a LibAV folder beside the program, else the system's).
 include(GNUInstallDirs)
 
-# One id for the desktop entry, the metadata and the icon, so that desktops tie them together.
+# One id for the desktop entry, the metadata and the icon, so that desktops tie them together;
+# the programs know it as app::kDesktopId (src/app/desktop_id.h), and a test keeps the two equal.
 set(TRELVIX_APP_ID com.trelvix.TrelvixToiPhone)
 set(TRELVIX_ICON_SIZES 16 32 48 64 128 256)
 set(TRELVIX_ICON_SVG ${PROJECT_SOURCE_DIR}/resources/skin/icon.svg)
