@@ -48,6 +48,9 @@ root=$scratch/root
 dpkg -x "$deb" "$root" && dpkg-deb -e "$deb" "$scratch/control" || { echo "FAIL: unpacking"; exit 1; }
 (cd "$root" && md5sum --quiet -c "$scratch/control/md5sums") || bad "md5sums do not match"
 [[ $(ls "$root") == usr ]] || bad "files outside /usr: $(ls "$root")"
+for f in copyright changelog.Debian.gz; do
+  [[ -s $root/usr/share/doc/trelvix-iphone/$f ]] || bad "no /usr/share/doc/trelvix-iphone/$f"
+done
 if grep -rlF "$build" "$root" >/dev/null; then bad "files refer to the build tree: $(grep -rlF "$build" "$root")"; fi
 
 programs=(trelvix-iphone-cli)
