@@ -11,6 +11,8 @@ if(TARGET trelvix_window)
     LIBS trelvix_window_harness
     LABELS threads
     OWN_MAIN)
+  target_compile_definitions(window_tests PRIVATE
+                             TRELVIX_QT_TSAN_SUPPRESSIONS="${CMAKE_CURRENT_LIST_DIR}/qt.tsan.supp")
 endif()
 
 if(TARGET trelvix-iphone)

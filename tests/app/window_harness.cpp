@@ -1,5 +1,6 @@
 #include "window_harness.h"
 
+#include <QDialog>
 #include <QTimer>
 #include <cstdlib>
 
@@ -27,6 +28,11 @@ void OnNextModal(std::function<void(QWidget*)> handle) {
   *poll = [handle = std::move(handle), poll] {
     if (QWidget* modal = QApplication::activeModalWidget()) {
       handle(modal);
+      // A handler that failed half-way must not leave the test waiting in the dialog.
+      if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && dialog->isVisible()) {
+        ADD_FAILURE() << "the dialog was left open";
+        dialog->reject();
+      }
       *poll = nullptr;  // break the cycle
       return;
     }

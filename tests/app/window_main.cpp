@@ -10,6 +10,14 @@
 #include "runtime/main_thread.h"
 #include "support/temp_dir.h"
 
+#if defined(__SANITIZE_THREAD__)
+// Qt's own memory calls are left unchecked (see qt.tsan.supp); the suppressions compiled into
+// every test binary still apply.
+extern "C" const char* __tsan_default_options() {
+  return "suppressions=" TRELVIX_QT_TSAN_SUPPRESSIONS;
+}
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   trelvix::test::TempDir config;

@@ -3,16 +3,21 @@
 // subtitles and closing during a conversion. Real clips, real clicks, Qt's offscreen platform.
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QUrl>
 #include <filesystem>
@@ -232,7 +237,8 @@ TEST_F(WindowTest, TheOpenDialogOffersFilesInAnyLetterCase) {
     for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
       listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
     dialog->selectFile(Q(clip));
-    static_cast<QDialog*>(dialog)->accept();
+    EXPECT_EQ(dialog->selectedFiles().value(0), Q(clip));
+    static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
   });
   Click(m.btnAdd);
   EXPECT_TRUE(filter.startsWith("Video/Audio Files (*.AVI *.AVM")) << filter.toStdString();
@@ -648,6 +654,57 @@ TEST_F(WindowTest, ASubtitleFileBesideTheVideoIsLoadedWithIt) {
     EXPECT_TRUE(w.main().SubtitleFileName().isEmpty());
     EXPECT_TRUE(w.main().btnSubOn->isHidden());
   }
+}
+
+TEST_F(WindowTest, TheOptionsWindowFollowsTheSettingsBothWays) {
+  test::TempDir config;
+  runtime::TSettingsStore store((config.path() / "registry.ini").string());
+  {
+    auto key = store.OpenKey("\\Software\\Dorvane\\Quendal\\", true);
+    ASSERT_TRUE(key.has_value());
+    key->WriteDouble("FWidth", 80);
+    key->WriteInteger("IQTime", 3000);
+    key->WriteInteger("IQDziel", 0);
+    key->WriteInteger("IQZmniejsz", 1);
+    key->WriteString("EFontName", "DejaVu Sans");
+    key->WriteDouble("EFontSize", 24);
+    // "FontColor" missing: the reading stops here, the rest keeps its defaults.
+    key->WriteDouble("EObwodka", 2);
+  }
+  TfrmMain m;
+  TfrmOption o([&] { return m.btnHi->Down(); });
+  m.SetOptionWindow(&o);
+  o.FormCreate(store, "/usr/bin/trelvix-iphone", {}, m);
+  EXPECT_TRUE(o.isHidden());
+  EXPECT_EQ(o.windowTitle(), "Output Options");
+  ASSERT_EQ(o.Tabs->count(), 3);
+  EXPECT_EQ(o.Tabs->tabText(0), "Napisy");
+  EXPECT_EQ(o.Tabs->tabText(1), "IQText");
+  EXPECT_EQ(o.Tabs->tabText(2), "Editor");
+  // Settings to controls.
+  EXPECT_EQ(o.FWidth->value(), 80);
+  EXPECT_EQ(o.IQTime->value(), 3000);
+  EXPECT_FALSE(o.CIQDziel->isChecked());
+  EXPECT_EQ(o.EFontName->text(), "DejaVu Sans");
+  EXPECT_EQ(o.EFontSize->value(), 24);
+  EXPECT_EQ(o.EObwodka->value(), 4);  // after the value that could not be read
+  EXPECT_TRUE(o.CIQLoadTXT->isChecked());
+  // Controls to settings.
+  o.NapisyCzas->setValue(2.5);
+  EXPECT_EQ(o.Settings().NapisyCzasTag, 2500);
+  o.EObwodka->setValue(6);
+  EXPECT_EQ(o.Settings().EObwodkaTag, 6);
+  o.CIQText->setChecked(false);
+  EXPECT_FALSE(o.Settings().IQNapisow);
+  o.GSubFontType->button(2)->click();
+  EXPECT_EQ(o.Settings().FontType, 2);
+  // The editor changes the timetable.
+  const std::string srt = dir_.File("e.srt");
+  fixtures::MakeTextFile(srt, "1\r\n00:00:03,000 --> 00:00:04,000\r\nRaz\r\n");
+  o.LoadTXT(Q(srt));
+  ASSERT_EQ(o.TimeTXTEditorView->rowCount(), 2);
+  o.TimeTXTEditorView->item(1, 1)->setText("Dwa");
+  EXPECT_EQ(o.TimeTXTEditor().Row(1).Text, "Dwa");
 }
 
 // ---- Closing
