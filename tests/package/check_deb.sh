@@ -37,7 +37,7 @@ for dep in "${deps[@]}"; do
 done
 required=(libavcodec59 libavformat59 libavfilter8 libavutil57 libswscale6 libswresample4
           libavdevice59 libsdl2-2.0-0 libcurl4 libuchardet0 fonts-liberation libqt6core6 libqt6gui6)
-((window)) && required+=(libqt6widgets6 libqt6svg6)
+((window)) && required+=(libqt6widgets6 libqt6svg6 libqt6dbus6)
 for name in "${required[@]}"; do
   printf '%s\n' "${names[@]}" | grep -qxF "$name" || bad "Depends lacks $name: $depends"
 done
@@ -47,6 +47,7 @@ dpkg-deb -c "$deb" | awk '$2 != "root/root" { print; bad = 1 } END { exit bad }'
 root=$scratch/root
 dpkg -x "$deb" "$root" && dpkg-deb -e "$deb" "$scratch/control" || { echo "FAIL: unpacking"; exit 1; }
 (cd "$root" && md5sum --quiet -c "$scratch/control/md5sums") || bad "md5sums do not match"
+(($(find "$root" -type f | wc -l) == $(wc -l <"$scratch/control/md5sums"))) || bad "md5sums do not list every file"
 [[ $(ls "$root") == usr ]] || bad "files outside /usr: $(ls "$root")"
 for f in copyright changelog.Debian.gz; do
   [[ -s $root/usr/share/doc/trelvix-iphone/$f ]] || bad "no /usr/share/doc/trelvix-iphone/$f"
