@@ -291,13 +291,8 @@ void TfrmMain::ConnectComponents() {
   Zentrov.SetOnVideoOutputHook([this](runtime::TObject* sender, encoder::PHookInfo info) {
     ZentrovCustomHook(sender, info);
   });
-  // Raised on a termination thread: the record is copied and the widgets change on the GUI
-  // thread. A posted call whose window has gone is dropped with it.
-  Zentrov.SetOnTerminate([this](runtime::TObject*, const encoder::TTerminateInfo& info) {
-    QMetaObject::invokeMethod(
-        this, [this, info] { Guarded([&] { ZentrovTerminate(nullptr, info); }); },
-        Qt::QueuedConnection);
-  });
+  Zentrov.SetOnTerminate(
+      [this](runtime::TObject*, const encoder::TTerminateInfo& info) { PostTermination(info); });
 
   FFPlayer.SetOnFileOpen([this](runtime::TObject* sender, int64_t duration, int w, int h, int& sw,
                                 int& sh) { FFPlayerFileOpen(sender, duration, w, h, sw, sh); });
@@ -576,6 +571,30 @@ void TfrmMain::btnResumeConvertClick() {
   ApplyState(TWindowState::wsConverting);
   TimerStat.start();
   Zentrov.Resume();
+}
+
+void TfrmMain::PostTermination(const encoder::TTerminateInfo& info) {
+  {
+    std::lock_guard lock(FTerminationsLock);
+    FTerminations.push_back(info);
+  }
+  // The event carries nothing: the record travels through the mailbox, under its lock. An
+  // event whose window has gone is dropped with it.
+  QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+}
+
+void TfrmMain::customEvent(QEvent*) {
+  DeliverTerminations();
+}
+
+void TfrmMain::DeliverTerminations() {
+  std::deque<encoder::TTerminateInfo> arrived;
+  {
+    std::lock_guard lock(FTerminationsLock);
+    arrived.swap(FTerminations);
+  }
+  for (const encoder::TTerminateInfo& info : arrived)
+    Guarded([&] { ZentrovTerminate(nullptr, info); });
 }
 
 void TfrmMain::ZentrovCustomHook(runtime::TObject*, encoder::PHookInfo AHookInfo) {

@@ -17,7 +17,9 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 #include "app/finish_notifier.h"
 #include "app/window_state.h"
@@ -46,6 +48,12 @@ inline constexpr char kWindowCaption[] = "TrelvixToiPhone";
 extern const char kVideoFilter[];
 
 class TfrmMain : public QWidget {
+ private:
+  // The mailbox of PostTermination. Declared before the encoder, so that it outlives it: a
+  // termination thread may still post while the encoder is destroyed, which waits for them.
+  std::mutex FTerminationsLock;
+  std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
+
  public:
   explicit TfrmMain(QWidget* parent = nullptr);
   ~TfrmMain() override;
@@ -146,6 +154,7 @@ class TfrmMain : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void customEvent(QEvent* event) override;
 
  private:
   void CreateControls();
@@ -153,7 +162,11 @@ class TfrmMain : public QWidget {
   void ConnectComponents();
   void LogMessage(const QString& text);  // "", text, ""
   void SetProgressText(const QString& text);
-  void ShowTermination(const encoder::TTerminateInfo& info);
+  // The end of a conversion, handed from a termination thread to the GUI thread without
+  // blocking it: the record goes into the mailbox and an event wakes the GUI thread, which runs
+  // ZentrovTerminate for each record.
+  void PostTermination(const encoder::TTerminateInfo& info);
+  void DeliverTerminations();
   void DetachEncoderHandlers();
   media::TLogLevel SelectedLogLevel() const;
   // Runs handler and turns an escaping exception into a log line, so that none reaches Qt.

@@ -189,6 +189,9 @@ bool TFFLoader::Load(TLibrary lib) {
       st.Fixuped = true;
       KeepResident(st.Handle.get());
     } catch (const FixupError& e) {
+      // The slots filled before the missing entry point would point into the library about to
+      // be freed, and a set slot reads as "bound".
+      Unfix(lib);
       s.last_err_msg = e.what();
     }
   }

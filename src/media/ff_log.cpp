@@ -175,9 +175,8 @@ TFFLogger::~TFFLogger() {
   if (c.current == this) c.current = nullptr;
   // A delivery in progress may be waiting for the main thread to run the handler: on the main
   // thread, serve that queue while waiting (the handler is gone, so those calls return at once).
-  const bool main = runtime::IsMainThread();
   while (FUses > 0) {
-    if (!main) {
+    if (!runtime::IsMainThread()) {
       c.released.wait(g);
       continue;
     }

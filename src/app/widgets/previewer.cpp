@@ -7,7 +7,6 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
-#include <cstring>
 #include <functional>
 
 #include "media/ff_utils.h"
@@ -28,15 +27,33 @@ class TPreviewer::TForm final : public QWidget {
     setAttribute(Qt::WA_NoSystemBackground);
   }
 
-  // Keeps a copy of the picture (the caller's is only lent), reusing the buffer while the size
-  // and layout stay the same.
+  // Keeps the picture (the caller's is only lent) as 32-bit pixels in a buffer that is reused
+  // while the size stays the same, so painting is a plain copy. 24-bit frames, the usual case,
+  // are converted here row by row: QImage's own conversion and the painter's would allocate a
+  // new picture or hand the rows to a thread pool on every frame.
   void SetFrame(const QImage& image) {
-    if (frame_.size() == image.size() && frame_.format() == image.format() &&
-        frame_.bytesPerLine() == image.bytesPerLine() && !frame_.isNull()) {
-      std::memcpy(frame_.bits(), image.constBits(), static_cast<size_t>(image.sizeInBytes()));
-      if (image.format() == QImage::Format_Indexed8) frame_.setColorTable(image.colorTable());
-    } else {
-      frame_ = image.copy();
+    if (frame_.size() != image.size()) frame_ = QImage(image.size(), QImage::Format_RGB32);
+    switch (image.format()) {
+      case QImage::Format_BGR888:  // bytes B, G, R
+        for (int y = 0; y < image.height(); ++y) {
+          const uchar* src = image.constScanLine(y);
+          auto* dst = reinterpret_cast<QRgb*>(frame_.scanLine(y));
+          for (int x = 0; x < image.width(); ++x, src += 3) dst[x] = qRgb(src[2], src[1], src[0]);
+        }
+        break;
+      case QImage::Format_RGB32:
+      case QImage::Format_ARGB32:
+        for (int y = 0; y < image.height(); ++y) {
+          const auto* src = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+          auto* dst = reinterpret_cast<QRgb*>(frame_.scanLine(y));
+          for (int x = 0; x < image.width(); ++x) dst[x] = src[x] | 0xff000000u;
+        }
+        break;
+      default: {
+        QPainter painter(&frame_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QPoint(0, 0), image);
+      }
     }
     update();
   }

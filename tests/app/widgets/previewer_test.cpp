@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/widgets/previewer.h"
@@ -24,6 +25,15 @@ namespace {
 
 using engine::testing::TestEngine;
 
+// 25 numbered frames of 480 x 320 (the size the program converts to), one second.
+const std::string& SmallClip() {
+  fixtures::ClipSpec spec = fixtures::VideoOnly("mkv", "mpeg4");
+  spec.width = 480;
+  spec.height = 320;
+  spec.seconds = 1.0;
+  return engine::testing::ClipCache::Get().Clip("small.mkv", spec);
+}
+
 // The tool window the previewer shows, if any.
 QWidget* PreviewWindow() {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -33,8 +43,9 @@ QWidget* PreviewWindow() {
 
 // The frame number drawn into the picture the window shows.
 int ShownFrameNumber(QWidget* window) {
-  const QImage image = window->grab().toImage().convertToFormat(QImage::Format_RGB888);
-  return fixtures::ReadFrameNumberRGB(image.constBits(), static_cast<int>(image.bytesPerLine()), 24,
+  const QImage image = window->grab().toImage();
+  EXPECT_EQ(image.depth(), 32);
+  return fixtures::ReadFrameNumberRGB(image.constBits(), static_cast<int>(image.bytesPerLine()), 32,
                                       image.width(), image.height());
 }
 
@@ -61,7 +72,7 @@ class PreviewerConversion : public ::testing::Test {
   void RunJob(int close_after) {
     TestEngine e;
     e.PreviewInterval = -1;  // every frame
-    ASSERT_TRUE(e.OpenInputFile(engine::testing::VideoOnlyClip()));
+    ASSERT_TRUE(e.OpenInputFile(SmallClip()));
     e.SetOption("vcodec", "rawvideo");
     output_ = dir_.File("preview.avi");
     ASSERT_GT(e.OpenOutputFile(output_), 0) << e.LastErrMsg();
@@ -105,7 +116,7 @@ TEST_F(PreviewerConversion, FramesArriveWithTheirTimeInTheCaption) {
   EXPECT_TRUE(finished_);
   EXPECT_EQ(made_, 1);
   EXPECT_EQ(frames_seen_, 25);
-  EXPECT_EQ(size_, QSize(320, 240));  // client area = the frame
+  EXPECT_EQ(size_, QSize(480, 320));  // client area = the frame
   EXPECT_TRUE(flags_ & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(flags_ & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(flags_ & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
@@ -164,6 +175,41 @@ TEST(Previewer, PaintsDirectlyOnTheMainThreadAndStopsWhenClosed) {
   EXPECT_TRUE(previewer.Closed());
   EXPECT_FALSE(previewer.PaintFrame(&bitmap, 8, 0));
   EXPECT_EQ(previewer.FrameNumber(), 7);
+}
+
+// Every pixel layout of the bitmaps reaches the window in its true colours, and a frame of
+// another size resizes the window.
+TEST(Previewer, ShowsEveryPixelLayoutInItsColours) {
+  const struct {
+    runtime::TPixelFormat format;
+    QColor colour;
+  } cases[] = {
+      {runtime::TPixelFormat::pf24bit, QColor(10, 200, 90)},
+      {runtime::TPixelFormat::pf32bit, QColor(200, 10, 90)},
+      {runtime::TPixelFormat::pf16bit, QColor(255, 0, 0)},
+      {runtime::TPixelFormat::pf15bit, QColor(0, 255, 0)},
+      {runtime::TPixelFormat::pf8bit, QColor(0, 0, 255)},
+  };
+  TPreviewer previewer;
+  int width = 64;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.format));
+    runtime::TBitmap bitmap(width, 48, c.format);
+    QImage image(width, 48, QImage::Format_RGB32);
+    image.fill(c.colour);
+    bitmap.AssignImage(image);
+    ASSERT_TRUE(previewer.PaintFrame(&bitmap, 1, 0));
+    QWidget* window = previewer.Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(width, 48));
+    // The colour as the layout holds it.
+    const QColor held = bitmap.Image().pixelColor(width / 2, 24);
+    EXPECT_LE(std::abs(held.red() - c.colour.red()) + std::abs(held.green() - c.colour.green()) +
+                  std::abs(held.blue() - c.colour.blue()),
+              24);
+    EXPECT_EQ(window->grab().toImage().pixelColor(width / 2, 24), held);
+    width += 8;
+  }
 }
 
 }  // namespace
