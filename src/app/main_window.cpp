@@ -507,6 +507,7 @@ void TfrmMain::AddConvertTask(encoder::TInputOptions& in, encoder::TOutputOption
     return;
   }
   if (Zentrov.SetOutputFile(task, out.FileName, &out)) {
+    FOutputFileName = QString::fromStdString(out.FileName);
     LogMessage(QLatin1String(kMsgFileAdded));
     ApplyState(TWindowState::wsFileLoaded);
     return;
@@ -604,6 +605,7 @@ void TfrmMain::ZentrovCustomHook(runtime::TObject*, encoder::PHookInfo AHookInfo
 
 void TfrmMain::ZentrovTerminate(runtime::TObject*, const encoder::TTerminateInfo& ATerminateInfo) {
   if (ATerminateInfo.TaskIndex < 0) return;  // the final event of a run
+  FFinishNotifier.ConversionEnded(*this, ATerminateInfo, FOutputFileName);
   if (ATerminateInfo.Finished) {
     SetProgressText(FProgressPrefix + QStringLiteral("100%"));
     ProgressBar(ImageProgress->width());

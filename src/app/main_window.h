@@ -21,6 +21,7 @@
 #include <functional>
 #include <mutex>
 
+#include "app/finish_notifier.h"
 #include "app/update_check.h"
 #include "app/window_state.h"
 #include "encoder/ff_encode.h"
@@ -184,6 +185,8 @@ class TfrmMain : public QWidget {
   QString FVersion;
   QString FVideoFileName;
   QString FSubtitleFileName;
+  QString FOutputFileName;          // of the task added last
+  TFinishNotifier FFinishNotifier;  // tells the desktop when a task ends while minimised
   int64_t FTotalDuration = 0;
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;
