@@ -38,7 +38,9 @@ TEST(DurationText, LocalesAsATable) {
     EXPECT_EQ(LocaleDurationFormat(), c.format);
     const auto text = LocaleDurationText(c.ms);
     EXPECT_EQ(text.has_value(), c.duration != nullptr);
-    if (text && c.duration) EXPECT_EQ(*text, c.duration);
+    if (text && c.duration) {
+      EXPECT_EQ(*text, c.duration);
+    }
     EXPECT_EQ(RemainingTimeText(c.ms), c.remaining);
   }
   QLocale::setDefault(QLocale::c());
