@@ -233,9 +233,15 @@ TEST_F(WindowTest, TheOpenDialogOffersFilesInAnyLetterCase) {
     filter = dialog->selectedNameFilter();
     auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
     ASSERT_NE(view, nullptr);
-    WaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 5000);
-    for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
-      listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
+    // The dialog lists the folder on a thread of its own and filters the rows after they
+    // arrive: wait until the listing holds the file (or give up and report what it holds).
+    auto list = [&] {
+      listed.clear();
+      for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i)
+        listed << view->model()->index(i, 0, view->rootIndex()).data().toString();
+      return listed.contains(QStringLiteral("lower.avi"));
+    };
+    WaitFor(list, 20000);
     // Typed into the name box, as a user does.
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     ASSERT_NE(name, nullptr);
