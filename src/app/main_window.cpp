@@ -285,6 +285,10 @@ void TfrmMain::ConnectComponents() {
   Zentrov.SetOnProgress([this](runtime::TObject* sender, encoder::PProgressInfo info) {
     ZentrovProgress(sender, info);
   });
+  // Only frames that show a subtitle, and only the part it covers, become bitmaps.
+  Zentrov.SetOnVideoInputHookQuery(
+      [this](runtime::TObject*, int32_t, int32_t width, int32_t height, int32_t number, int64_t pts,
+             bool& stop) { return FSubtitleHook.Prepare(width, height, pts, number, stop); });
   Zentrov.SetOnVideoInputHook([this](runtime::TObject* sender, encoder::PHookInfo info) {
     ZentrovCustomHook(sender, info);
   });
@@ -386,6 +390,7 @@ void TfrmMain::mouseMoveEvent(QMouseEvent* event) {
 
 void TfrmMain::DetachEncoderHandlers() {
   Zentrov.SetOnPreviewBitmap(nullptr);
+  Zentrov.SetOnVideoInputHookQuery(nullptr);
   Zentrov.SetOnVideoInputHook(nullptr);
   Zentrov.SetOnVideoOutputHook(nullptr);
   Zentrov.SetOnProgress(nullptr);
