@@ -473,8 +473,9 @@ void TCustomFFmpeg::SetVideoHookBitsPixel(int bits) {
   // preview window shows bitmaps of one depth, so it is made again.
   if (bits == FVideoHookBitsPixel) return;
   FVideoHookBitsPixel = bits;
+  std::shared_ptr<TPreviewWindow> old;
   std::lock_guard lock(PostHookLock());
-  FPreviewer.reset();
+  old = std::move(FPreviewer);  // let go of after the lock is released
 }
 
 }  // namespace trelvix::engine

@@ -484,10 +484,12 @@ class TCustomFFmpeg : public runtime::TObject {
 
   // --- Hooks ---
   std::vector<TFrameHookEntry> FFrameHooks;  // the frame-hook chain, in order
-  TPostHooks FPostHooks = 0;                 // Guarded by the post-hook lock.
-  bool FPostHooksChanged = false;            // Guarded by the post-hook lock.
-  // The preview window of phPreview, made on its first frame. Guarded by the post-hook lock.
-  std::unique_ptr<TPreviewWindow> FPreviewer;
+  // The post-hook set: read without the lock on every frame, written under the post-hook lock.
+  std::atomic<TPostHooks> FPostHooks = 0;
+  std::atomic<bool> FPostHooksChanged = false;  // the set changed since the last preview
+  // The preview window of phPreview, made on its first frame. Guarded by the post-hook lock;
+  // the painting thread keeps its own reference while it paints, outside the lock.
+  std::shared_ptr<TPreviewWindow> FPreviewer;
   int FVideoHookBitsPixel = 24;
   TAudioHookEvent FOnAudioHook;
   TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
@@ -529,9 +531,11 @@ class TCustomFFmpeg : public runtime::TObject {
   AVFrame* VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* src,
                          AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
-  // Stores a post-hook set (the post-hook lock is held); a set without phPreview closes the
-  // preview window.
-  void StorePostHooks(TPostHooks hooks);
+  // Stores a post-hook set (the post-hook lock is held). A set without phPreview gives up the
+  // preview window: it is returned, for the caller to let go of after releasing the lock.
+  [[nodiscard]] std::shared_ptr<TPreviewWindow> StorePostHooks(TPostHooks hooks);
+  // Removes `bits` from the set as it is now (other changes made meanwhile stay).
+  void DropPostHooks(TPostHooks bits);
   // Logs the session description when every output is an RTP stream.
   void LogSdp();
   // The video filter graph of "vfilters" between the decoder and the encoder (ffmpeg_filters.cpp).
