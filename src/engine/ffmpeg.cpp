@@ -111,7 +111,6 @@ void TCustomFFmpeg::InitDefaults() {
   Finput_codecs.clear();
   Foutput_files.fill(nullptr);
   Fnb_output_files = 0;
-  Foutput_codecs.clear();
   Fstream_maps.clear();
   Fmeta_data_maps.clear();
   Fstreamid_map.fill(0);

@@ -353,8 +353,6 @@ class TCustomFFmpeg : public runtime::TObject {
   std::array<TOutputFile*, kMaxFiles> Foutput_files{};
   int Fnb_output_files = 0;
   std::vector<std::unique_ptr<TOutputFile>> FOutputFileStore;
-  // The encoder forced by name for each output stream in creation order (null: by codec id).
-  std::vector<const AVCodec*> Foutput_codecs;
   std::vector<TStreamMap> Fstream_maps;
   std::vector<TMetaDataMap> Fmeta_data_maps;
   std::array<int, kMaxStreams> Fstreamid_map{};

@@ -392,9 +392,9 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
     if (!ost.encoding_needed) continue;
     if (FJoinMode && static_cast<int>(i) >= width) continue;
     const AVMediaType type = ost.enc->codec_type;
-    const AVCodec* codec = i < Foutput_codecs.size() && Foutput_codecs[i] ? Foutput_codecs[i]
-                           : ost.setup->encoder                           ? ost.setup->encoder
-                                                : ff::avcodec_find_encoder(ost.enc->codec_id);
+    // The stream's own record says which encoder it takes (by name, or the format's choice).
+    const AVCodec* codec =
+        ost.setup->encoder ? ost.setup->encoder : ff::avcodec_find_encoder(ost.enc->codec_id);
     if (!codec) {
       const std::string m = Format(msg::kEncoderNotFound, static_cast<int>(ost.enc->codec_id),
                                    ost.file_index, ost.index, TypeName(type).c_str());
