@@ -231,7 +231,6 @@ void TCustomFFmpeg::FreeResources() {
     Abandon(Faudio_out);
     Abandon(Finput_tmp);
     Abandon(Fsamples);
-    Abandon(Fgraph);
     return;
   }
   FOptions.FreeOptions();
@@ -272,7 +271,6 @@ void TCustomFFmpeg::FreeResources() {
   Faudio_bitstream_filters.clear();
   Fsubtitle_bitstream_filters.clear();
   ReleaseFrameHooks();
-  Fgraph.reset();
 }
 
 void TCustomFFmpeg::LogF(int level, const char* fmt, ...) {

@@ -464,7 +464,6 @@ class TCustomFFmpeg : public runtime::TObject {
       Fsubtitle_bitstream_filters;
 
   media::TFFOptions FOptions;
-  media::FilterGraphPtr Fgraph;
 
   // --- State ---
   runtime::TEvent FStopEvent{true};  // non-signalled while a worker runs the conversion
@@ -513,7 +512,14 @@ class TCustomFFmpeg : public runtime::TObject {
   void WritePacket(TAVOutputStream& ost, AVPacket* pkt);
   // One line of the video statistics file ("vstats") for an encoded frame.
   void WriteVideoStats(TAVOutputStream& ost, int frame_size);
+  // Hands a packet (null: the end of the stream) to the stream's bitstream filter `first_filter`
+  // and what comes out to the next one, then to the muxer.
   void WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter);
+  // Opens the stream's bitstream filters for its parameters, which the muxer then gets from the
+  // last filter; a filter that refuses the stream fails the set-up.
+  void InitBitstreamFilters(TAVOutputStream& ost);
+  // Drains the stream's bitstream filters at the end.
+  void FlushBitstreamFilters(TAVOutputStream& ost);
   void CopyPacket(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
                   const AVPacket* pkt);
   void DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist, AVSubtitle* sub,
@@ -536,8 +542,13 @@ class TCustomFFmpeg : public runtime::TObject {
   void DropPostHooks(TPostHooks bits);
   // Logs the session description when every output is an RTP stream.
   void LogSdp();
-  // The video filter graph of "vfilters" between the decoder and the encoder (ffmpeg_filters.cpp).
-  void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist);
+  // The video filter graph of "vfilters" between the decoder and the encoder of one output stream
+  // (ffmpeg_filters.cpp). With `fit`, the encoder is already open for a size (a later input of a
+  // join): the graph ends in a scaler to that size; otherwise the encoder takes the graph's.
+  void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist, bool fit);
+  // Sends a picture (null: the end of the input) through the stream's filter graph and encodes
+  // what comes out.
+  void FilterVideo(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist, AVFrame* in);
   // The pause gate between packets: blocks while paused, unless stopping.
   void PauseGate();
 

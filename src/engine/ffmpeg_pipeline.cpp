@@ -221,6 +221,8 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
   for (auto& ip : r.ist)
     if (ip->decoding_needed && !ip->decoder_flushed) OutputPacket(r, *ip, nullptr);
   FlushEncoders(r);
+  const size_t streams = FJoinMode ? Foutput_files[0]->streams.size() : r.ost.size();
+  for (size_t i = 0; i < streams; ++i) FlushBitstreamFilters(*r.ost[i]);
   for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j) {
     const int err = ff::av_write_trailer(Foutput_files[j]->ctx.get());
     if (err < 0) throw FFmpegException(media::LibErrorText("av_write_trailer()", err));
@@ -287,7 +289,14 @@ bool TCustomFFmpeg::OutputPacket(TTranscodeState& r, TAVInputStream& ist, AVPack
     ff::av_frame_unref(frame);
     if (FBroken && pkt) break;
   }
-  if (!pkt) ist.decoder_flushed = true;
+  if (!pkt) {
+    ist.decoder_flushed = true;
+    // Filters that hold pictures back (frame-rate changes, reversal...) give them up now.
+    if (type == AVMEDIA_TYPE_VIDEO)
+      for (auto& op : r.ost)
+        if (op->filter_graph && r.ist[op->source_index].get() == &ist)
+          FilterVideo(r, *op, ist, nullptr);
+  }
   return true;
 }
 
@@ -313,28 +322,14 @@ void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, 
     if (ahead > 1000) std::this_thread::sleep_for(std::chrono::microseconds(ahead));
   }
   if (Fstart_time != 0 && ist.pts < Fstart_time) return;
-  const auto out = [&](AVFrame* pic) {
-    for (auto& op : r.ost)
-      if (r.ist[op->source_index].get() == &ist && op->encoding_needed && op->enc)
-        DoVideoOut(r, *op, ist, pic);
-  };
-  if (!ist.input_video_filter) {
-    out(picture);
-    return;
-  }
   picture->pts = frame->best_effort_timestamp;
-  if (ff::av_buffersrc_add_frame_flags(ist.input_video_filter, picture,
-                                       AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
-    return;
-  AVFrame* filtered = ist.filter_frame.get();
-  const AVRational ftb = ff::av_buffersink_get_time_base(ist.out_video_filter);
-  while (ff::av_buffersink_get_frame(ist.out_video_filter, filtered) >= 0) {
-    if (filtered->pts != AV_NOPTS_VALUE) ist.pts = ff::av_rescale_q(filtered->pts, ftb, kTimeBaseQ);
-    for (auto& op : r.ost)
-      if (op->enc && filtered->sample_aspect_ratio.num && r.ist[op->source_index].get() == &ist)
-        op->enc->sample_aspect_ratio = filtered->sample_aspect_ratio;
-    out(filtered);
-    ff::av_frame_unref(filtered);
+  for (auto& op : r.ost) {
+    TAVOutputStream& ost = *op;
+    if (r.ist[ost.source_index].get() != &ist || !ost.encoding_needed || !ost.enc) continue;
+    if (ost.filter_graph)
+      FilterVideo(r, ost, ist, picture);
+    else
+      DoVideoOut(r, ost, ist, picture);
   }
 }
 
@@ -817,46 +812,64 @@ void TCustomFFmpeg::WriteVideoStats(TAVOutputStream& ost, int frame_size) {
 
 void TCustomFFmpeg::WritePacket(TAVOutputStream& ost, AVPacket* pkt) {
   pkt->stream_index = ost.st->index;
-  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
-  if (!chain.empty() && !ost.bsf_ready) {
-    const AVCodecParameters* par = ost.st->codecpar;
-    AVRational tb = ost.st->time_base;
-    for (media::BsfPtr& b : chain) {
-      ff::avcodec_parameters_copy(b->par_in, par);
-      b->time_base_in = tb;
-      if (ff::av_bsf_init(b.get()) < 0) break;
-      par = b->par_out;
-      tb = b->time_base_out;
-    }
-    ost.bsf_ready = true;
-  }
   WriteFiltered(ost, pkt, 0);
+}
+
+namespace {
+
+std::string BsfFailure(const AVBSFContext* bsf, const TAVOutputStream& ost, int err) {
+  return Format(msg::kBsfFailed, bsf->filter->name, ost.st->index,
+                ost.setup->stream_copy ? "copy" : ost.enc->codec->name) +
+         media::ErrorCodeText(err);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::InitBitstreamFilters(TAVOutputStream& ost) {
+  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
+  const AVCodecParameters* par = ost.st->codecpar;
+  AVRational tb = ost.st->time_base;
+  for (media::BsfPtr& b : chain) {
+    int err = ff::avcodec_parameters_copy(b->par_in, par);
+    b->time_base_in = tb;
+    if (err >= 0) err = ff::av_bsf_init(b.get());
+    if (err < 0) throw FFmpegException(BsfFailure(b.get(), ost, err));
+    par = b->par_out;
+    tb = b->time_base_out;
+  }
+  if (!chain.empty() && ff::avcodec_parameters_copy(ost.st->codecpar, par) < 0)
+    throw FFmpegException(msg::kMallocFail);
+}
+
+void TCustomFFmpeg::FlushBitstreamFilters(TAVOutputStream& ost) {
+  if (!ost.setup->bitstream_filters.empty()) WriteFiltered(ost, nullptr, 0);
 }
 
 void TCustomFFmpeg::WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter) {
   std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
   if (first_filter < chain.size()) {
     AVBSFContext* bsf = chain[first_filter].get();
-    media::PacketPtr copy(ff::av_packet_clone(pkt));
-    int ret = copy ? ff::av_bsf_send_packet(bsf, copy.get()) : AVERROR(ENOMEM);
+    media::PacketPtr copy(pkt ? ff::av_packet_clone(pkt) : nullptr);
+    int ret = !pkt || copy ? ff::av_bsf_send_packet(bsf, copy.get()) : AVERROR(ENOMEM);
     if (ret < 0) {
-      const std::string m = Format(msg::kBsfFailed, bsf->filter->name, ost.st->index,
-                                   ost.setup->stream_copy ? "copy" : ost.enc->codec->name) +
-                            media::ErrorCodeText(ret);
+      const std::string m = BsfFailure(bsf, ost, ret);
       if (Fexit_on_error) throw FFmpegException(m);
       LogF(llError, "%s", m.c_str());
       WriteFiltered(ost, pkt, first_filter + 1);  // the packet continues unfiltered
       return;
     }
-    ff::av_packet_unref(pkt);
+    if (pkt) ff::av_packet_unref(pkt);
     media::PacketPtr out = media::MakePacket();
     while (ff::av_bsf_receive_packet(bsf, out.get()) == 0) {
       out->stream_index = ost.st->index;
       WriteFiltered(ost, out.get(), first_filter + 1);
       ff::av_packet_unref(out.get());
     }
+    // At the end, what this filter held back has gone on; the next ones are drained in turn.
+    if (!pkt) WriteFiltered(ost, nullptr, first_filter + 1);
     return;
   }
+  if (!pkt) return;
   const int ret = ff::av_interleaved_write_frame(Foutput_files[ost.file_index]->ctx.get(), pkt);
   if (ret < 0) throw FFmpegException(media::LibErrorText(msg::kWriteFrame, ret));
 }

@@ -349,7 +349,11 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
         ost.resample_height = ch;
         ost.resample_pix_fmt = ipar->format;
         ost.enc_frame = media::MakeFrame();
-        if (FEnableFilter) BuildVideoFilters(ost, ist);
+        // A later input of a join meets an encoder already set up by the first.
+        const bool later_segment =
+            FJoinMode &&
+            &op - &r.ost[0] >= static_cast<ptrdiff_t>(Foutput_files[0]->streams.size());
+        if (FEnableFilter) BuildVideoFilters(ost, ist, later_segment);
         ist.decoding_needed = true;
         ost.encoding_needed = true;
         break;
@@ -423,6 +427,10 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
     }
     Fextra_size += ost.enc->extradata_size;
   }
+  // The bitstream filters, whose output parameters the muxer gets (shared by the segments of a
+  // join).
+  for (size_t i = 0; i < r.ost.size() && (!FJoinMode || static_cast<int>(i) < width); ++i)
+    InitBitstreamFilters(*r.ost[i]);
   // Join mode: the later segments share the streams of segment 0.
   for (size_t i = width; FJoinMode && i < r.ost.size(); ++i) {
     r.ost[i]->enc = r.ost[i % width]->enc;
