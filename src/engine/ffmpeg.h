@@ -525,6 +525,10 @@ class TCustomFFmpeg : public runtime::TObject {
   void DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist, AVSubtitle* sub,
                      int64_t pts);
   void FlushEncoders(TTranscodeState& r);
+  // Encodes what an audio stream's resampler still holds (into the FIFO for framed encoders).
+  void DrainResampler(TTranscodeState& r, TAVOutputStream& ost);
+  // Join mode: the next input's output streams take over the current ones' state.
+  void SwitchSegment(TTranscodeState& r, int next);
   void PrintReport(TTranscodeState& r, bool is_last_report, int file_index);
   // The picture handed on: the decoded one, or the engine's processed copy of it.
   AVFrame* RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame);

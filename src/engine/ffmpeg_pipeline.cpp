@@ -53,7 +53,7 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
   const int nb_files = Fnb_input_files;
   std::vector<char> no_packet(nb_files, 0);
   int no_packet_count = 0;
-  int join_file = 0;
+  int& join_file = r.segment;
   const int width = FJoinMode ? static_cast<int>(Foutput_files[0]->streams.size()) : 0;
   AVPacket* pkt = r.pkt.get();
   int file_index = 0;
@@ -128,20 +128,7 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
           }
         }
         if (file_index + 1 >= nb_files) break;
-        double end = 0;
-        for (size_t i = first; i < last; ++i) {
-          TAVOutputStream& o = *r.ost[i];
-          end = std::max(end, o.last_pts_us / 1e6);
-          o.show_fps = false;
-          if (i + width < r.ost.size()) {
-            TAVOutputStream& next = *r.ost[i + width];
-            next.sync_opts = o.sync_opts;
-            next.frame_number = o.frame_number;
-            next.last_pts_us = o.last_pts_us;
-            next.show_fps = true;
-          }
-        }
-        Finput_files_ts_offset[file_index + 1] += std::llround(end * 1000000.0);
+        SwitchSegment(r, file_index + 1);
         join_file = file_index + 1;
       }
       continue;
@@ -874,27 +861,75 @@ void TCustomFFmpeg::WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t fi
   if (ret < 0) throw FFmpegException(media::LibErrorText(msg::kWriteFrame, ret));
 }
 
+void TCustomFFmpeg::SwitchSegment(TTranscodeState& r, int next) {
+  const size_t width = Foutput_files[0]->streams.size();
+  const size_t first = static_cast<size_t>(r.segment) * width;
+  double end = 0;
+  for (size_t i = first; i < first + width; ++i) {
+    TAVOutputStream& o = *r.ost[i];
+    TAVOutputStream& n = *r.ost[i + (next - r.segment) * width];
+    // Audio the encoder has not taken yet goes on with the next input, in front of its own.
+    if (o.encoding_needed && o.enc && o.enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+      DrainResampler(r, o);
+      std::swap(n.fifo, o.fifo);
+    }
+    end = std::max(end, o.last_pts_us / 1e6);
+    o.show_fps = false;
+    n.sync_opts = o.sync_opts;
+    n.frame_number = o.frame_number;
+    n.last_pts_us = o.last_pts_us;
+    n.show_fps = true;
+  }
+  Finput_files_ts_offset[next] += std::llround(end * 1000000.0);
+}
+
+void TCustomFFmpeg::DrainResampler(TTranscodeState& r, TAVOutputStream& ost) {
+  AVCodecContext* enc = ost.enc;
+  if (!ost.resample || !ost.conv_buf) return;
+  for (;;) {
+    const int got = ff::swr_convert(ost.resample.get(), ost.conv_buf, ost.conv_samples, nullptr, 0);
+    if (got <= 0) break;
+    if (enc->frame_size > 1) {
+      if (ff::av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_buf), got) <
+          got)
+        throw FFmpegException(msg::kFifoRealloc);
+      continue;
+    }
+    AVFrame* f = ost.audio_frame.get();
+    ff::av_frame_unref(f);
+    f->nb_samples = got;
+    f->format = enc->sample_fmt;
+    ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+    f->sample_rate = enc->sample_rate;
+    if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
+    ff::av_samples_copy(f->data, ost.conv_buf, 0, 0, got, enc->ch_layout.nb_channels,
+                        enc->sample_fmt);
+    f->pts = ost.sync_opts;
+    EncodeAndWrite(r, ost, f);
+    ost.sync_opts += got;
+  }
+  ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, enc->sample_rate);
+}
+
 void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
+  // In join mode the streams in use are those of the last input read; they share the encoders
+  // opened for the first.
   const size_t width = FJoinMode ? Foutput_files[0]->streams.size() : r.ost.size();
-  for (size_t i = 0; i < r.ost.size() && i < width; ++i) {
+  const size_t first = FJoinMode ? static_cast<size_t>(r.segment) * width : 0;
+  for (size_t i = first; i < r.ost.size() && i < first + width; ++i) {
     TAVOutputStream& ost = *r.ost[i];
-    if (!ost.encoding_needed || !ost.opened || !ost.enc) continue;
+    if (!ost.encoding_needed || !r.ost[i - first]->opened || !ost.enc) continue;
     AVCodecContext* enc = ost.enc;
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
       // What the resampler still holds, then the FIFO's last partial frame.
-      if (ost.resample && ost.conv_buf && enc->frame_size > 1) {
-        for (;;) {
-          const int got =
-              ff::swr_convert(ost.resample.get(), ost.conv_buf, ost.conv_samples, nullptr, 0);
-          if (got <= 0) break;
-          ff::av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_buf), got);
-        }
-      }
-      const int left = enc->frame_size > 1 ? ff::av_audio_fifo_size(ost.fifo.get()) : 0;
-      if (left > 0) {
+      DrainResampler(r, ost);
+      // The drained samples may make more than one frame; the last one is short or padded.
+      int left = 0;
+      while (enc->frame_size > 1 && (left = ff::av_audio_fifo_size(ost.fifo.get())) > 0) {
+        const int take = std::min(left, enc->frame_size);
         AVFrame* f = ost.audio_frame.get();
         const bool small_last = enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
-        const int n = small_last ? left : enc->frame_size;
+        const int n = small_last ? take : enc->frame_size;
         ff::av_frame_unref(f);
         f->nb_samples = n;
         f->format = enc->sample_fmt;
@@ -902,10 +937,10 @@ void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
         f->sample_rate = enc->sample_rate;
         if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
         ff::av_samples_set_silence(f->data, 0, n, enc->ch_layout.nb_channels, enc->sample_fmt);
-        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->data), left);
+        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->data), take);
         f->pts = ost.sync_opts;
         EncodeAndWrite(r, ost, f);
-        ost.sync_opts += left;
+        ost.sync_opts += take;
         ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, enc->sample_rate);
         ff::av_frame_unref(f);
       }

@@ -118,6 +118,7 @@ struct TTranscodeState {
   decoder::TRGBConvertContext out_rgb{24};
   std::vector<int16_t> s16;  // decoded audio of the current block, interleaved 16-bit
   std::vector<int16_t> silence;
+  int segment = 0;  // join mode: the input being read, whose output streams are in use
   int64_t last_report = 0;
   int64_t preview_last_time = 0;
   bool bitmap_current = false;
