@@ -362,11 +362,11 @@ void TCustomFFmpeg::HandleDecodedAudio(TTranscodeState& r, TAVInputStream& ist, 
   const int bytes = got * channels * 2;
   if (FOnAudioHook) FOnAudioHook(this, ist.pts, out, bytes, rate, channels, AV_SAMPLE_FMT_S16);
   if (Faudio_volume != 256) {
-    const int vol = Faudio_volume;
+    const int64_t vol = Faudio_volume;  // 64-bit: a sample times any int volume fits
     int16_t* s = r.s16.data();
     for (int i = 0, n = got * channels; i < n; ++i) {
-      const int v = (s[i] * vol + 128) >> 8;  // floor((s * vol + 128) / 256)
-      s[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+      const int64_t v = (s[i] * vol + 128) >> 8;  // floor((s * vol + 128) / 256)
+      s[i] = static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
     }
   }
   if (Frate_emu) {
@@ -602,7 +602,9 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
       ff::av_freep(&ost.conv_buf);
     }
     const int alloc = std::max(out_max, 8192);
-    ost.conv_buf = static_cast<uint8_t**>(ff::av_mallocz(8 * sizeof(uint8_t*)));
+    // One plane pointer per channel for planar formats, however many channels there are.
+    ost.conv_buf = static_cast<uint8_t**>(
+        ff::av_mallocz(static_cast<size_t>(std::max(out_ch, 1)) * sizeof(uint8_t*)));
     if (!ost.conv_buf ||
         ff::av_samples_alloc(ost.conv_buf, nullptr, out_ch, alloc, enc->sample_fmt, 0) < 0)
       throw FFmpegException(msg::kBufferSizesTooLarge);
@@ -632,7 +634,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
       } else if (ff::av_frame_make_writable(f) < 0) {
         throw FFmpegException(msg::kAudioEncodingFailed);
       }
-      ff::av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), frame_size);
+      ff::av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->extended_data), frame_size);
       f->pts = ost.sync_opts;
       EncodeAndWrite(r, ost, f);
       ost.sync_opts += frame_size;
@@ -646,7 +648,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
     ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
     f->sample_rate = out_rate;
     if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
-    ff::av_samples_copy(f->data, ost.conv_buf, 0, 0, got, out_ch, enc->sample_fmt);
+    ff::av_samples_copy(f->extended_data, ost.conv_buf, 0, 0, got, out_ch, enc->sample_fmt);
     f->pts = ost.sync_opts;
     EncodeAndWrite(r, ost, f);
     ost.sync_opts += got;
@@ -902,7 +904,7 @@ void TCustomFFmpeg::DrainResampler(TTranscodeState& r, TAVOutputStream& ost) {
     ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
     f->sample_rate = enc->sample_rate;
     if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
-    ff::av_samples_copy(f->data, ost.conv_buf, 0, 0, got, enc->ch_layout.nb_channels,
+    ff::av_samples_copy(f->extended_data, ost.conv_buf, 0, 0, got, enc->ch_layout.nb_channels,
                         enc->sample_fmt);
     f->pts = ost.sync_opts;
     EncodeAndWrite(r, ost, f);
@@ -936,8 +938,9 @@ void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
         ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
         f->sample_rate = enc->sample_rate;
         if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
-        ff::av_samples_set_silence(f->data, 0, n, enc->ch_layout.nb_channels, enc->sample_fmt);
-        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->data), take);
+        ff::av_samples_set_silence(f->extended_data, 0, n, enc->ch_layout.nb_channels,
+                                   enc->sample_fmt);
+        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->extended_data), take);
         f->pts = ost.sync_opts;
         EncodeAndWrite(r, ost, f);
         ost.sync_opts += take;
