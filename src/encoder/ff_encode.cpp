@@ -355,6 +355,7 @@ void TCustomEncoder::StartNextTask() {
   TFFmpeg* task = FFFmpegList.Items(FCurrentTask++);
   if (!task) return;
   task->ReportInterval = static_cast<int64_t>(FProgressInterval) * 1000;
+  task->SetVerbose(FVerbose);  // the component's verbosity now, not when the task was added
   task->StartConvert(FThreadMode, FThreadPriority);
 }
 

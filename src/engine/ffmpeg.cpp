@@ -81,7 +81,7 @@ TCustomFFmpeg::TCustomFFmpeg() {
   ReportInterval = 500000;
   PreviewInterval = 100000;
   FVideoHookBitsPixel = 24;
-  FJoinMode = FConverting = FBroken = FFinished = FTerminated = false;
+  FJoinMode = FBroken = FFinished = false;
   FTotalOutputDuration = -1;
   InitDefaults();
 }
@@ -95,7 +95,8 @@ void TCustomFFmpeg::ResetState() {
   if (!LibrariesLoaded()) return;
   FreeResources();
   InitDefaults();
-  FJoinMode = FConverting = FBroken = FFinished = FTerminated = false;
+  FJoinMode = FBroken = FFinished = false;
+  FConvertState.terminated = false;  // a job reset may run again
   FFatalException = false;
   FFatalMessage.clear();
   FLastErrMsg.clear();

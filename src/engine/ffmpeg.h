@@ -469,10 +469,8 @@ class TCustomFFmpeg : public runtime::TObject {
   runtime::TEvent FStopEvent{true};  // non-signalled while a worker runs the conversion
   runtime::TEvent FTermEvent{true};  // non-signalled while a termination report runs
   bool FJoinMode = false;
-  bool FConverting = false;
   std::atomic<bool> FBroken = false;  // set by Stop (any thread), read by the packet loop
   bool FFinished = false;
-  bool FTerminated = false;
   bool FFatalException = false;
   std::string FFatalMessage;
   std::string FLastErrMsg;
@@ -571,7 +569,6 @@ class TCustomFFmpeg : public runtime::TObject {
     bool paused = false;  // Guarded by lock.
   } FConvertState;
   std::unique_ptr<TConvertThread, TConvertThreadDeleter> FConvertThread;
-  std::atomic<TConvertThread*> FThread{nullptr};
   int FPriority = tpNormal;
 };
 

@@ -24,10 +24,6 @@ using runtime::Format;
 
 constexpr AVRational kTimeBaseQ{1, AV_TIME_BASE};
 
-std::string TypeName(AVMediaType t) {
-  return media::MediaTypeName(static_cast<int>(t));
-}
-
 int KindOf(AVMediaType t) {
   switch (t) {
     case AVMEDIA_TYPE_VIDEO:

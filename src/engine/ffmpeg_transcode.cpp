@@ -22,10 +22,6 @@ using media::llInfo;
 using media::llVerbose;
 using runtime::Format;
 
-std::string TypeName(AVMediaType t) {
-  return media::MediaTypeName(static_cast<int>(t));
-}
-
 int64_t NowUs() {
   return ff::av_gettime();
 }

@@ -6,15 +6,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "decoder/rgb_convert.h"
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
 #include "media/ff_ptr.h"
+#include "media/ff_utils.h"
 #include "media/ffapi.h"
 
 namespace trelvix::engine {
+
+// The name of a media type as the messages show it ("Video", "Audio"...).
+inline std::string TypeName(AVMediaType t) {
+  return media::MediaTypeName(static_cast<int>(t));
+}
 
 struct TAVInputFile {
   bool eof_reached = false;

@@ -336,5 +336,21 @@ TEST_F(EncoderComponentTest, SynchronousRunEndsWhenTheTerminationHandlerRaises) 
   }
 }
 
+// The verbosity a task runs with is the component's when it starts.
+TEST_F(EncoderComponentTest, TasksRunWithTheVerbosityOfTheStart) {
+  for (const int verbose : {-1, 1}) {
+    SCOPED_TRACE(verbose);
+    enc_.SetVerbose(verbose == 1 ? -1 : 1);
+    AddConversion(Clip("in.mkv", 0.5), tmp_.File("out.mp4"));
+    enc_.SetVerbose(verbose);
+    capture_.Clear();
+    enc_.Start(0);
+    WaitForFinal();
+    EXPECT_EQ(capture_.Contains("Stream mapping:"), verbose >= 0);
+    enc_.ClearTasks();
+    log_.final_seen = false;
+  }
+}
+
 }  // namespace
 }  // namespace trelvix::encoder
