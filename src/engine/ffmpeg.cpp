@@ -52,10 +52,10 @@ void TOutputFile::CloseIO() {
   } else {
     ff::avio_closep(&ctx->pb);
   }
-  // A file the conversion never wrote to is not left behind.
+  // A file the conversion never wrote to, or could not finish, is not left behind.
   const std::string path = media::IsUnicodeName(lib_name) ? file_name : lib_name;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_size == 0 || unfinished))
     ::unlink(path.c_str());
 }
 

@@ -137,7 +137,8 @@ struct TOutputFile {
   TOutputFile& operator=(const TOutputFile&) = delete;
   ~TOutputFile();  // closes the byte stream and removes the file when nothing was written
 
-  // Closes the byte stream (flushing it) and removes the file from disk when it is empty.
+  // Closes the byte stream (flushing it) and removes the file from disk when it is empty or
+  // unfinished.
   void CloseIO();
 
   media::UnicodeIOPtr io;  // custom I/O for "unicode:utf8:" names; outlives ctx
@@ -145,6 +146,9 @@ struct TOutputFile {
   std::string file_name;  // as the owner gave it
   std::string lib_name;   // the name handed to the format library (LibFileName)
   bool io_open = false;   // the byte stream was opened by the engine
+  // The header is written but not the trailer: a conversion that fails in between leaves a file
+  // nothing can play, so CloseIO removes it.
+  bool unfinished = false;
   std::vector<TOutputStreamSetup> streams;
 };
 

@@ -209,6 +209,7 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
   for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j) {
     const int err = ff::av_write_trailer(Foutput_files[j]->ctx.get());
     if (err < 0) throw FFmpegException(media::LibErrorText("av_write_trailer()", err));
+    Foutput_files[j]->unfinished = false;
   }
   PrintReport(r, true, -1);
   FFinished = !FBroken;

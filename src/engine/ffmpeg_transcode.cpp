@@ -508,6 +508,7 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
       LogF(llError, "%s: %s", m.c_str(), media::ErrorCodeText(err).c_str());
       throw FFmpegException(m);
     }
+    Foutput_files[j]->unfinished = true;
   }
 
   // An RTP session needs its description on the receiving side: log it when every output is one.
