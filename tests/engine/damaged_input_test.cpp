@@ -186,6 +186,36 @@ TEST_P(DamagedInput, StreamsKnownOnlyFromTheirFirstPictureAreConverted) {
   EXPECT_EQ(m.Video()->width, 480);
 }
 
+// An output left without any stream (none of the input's kinds is wanted, or none was found) is a
+// failure that says so, and no file is left.
+TEST(NoStreams, AnOutputWithoutStreamsFailsAndLeavesNoFile) {
+  testing::LoadLibraries();
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::vector<TOptionPair> options;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"every kind disabled", {{"vn", "1"}, {"an", "1"}, {"sn", "1"}}, "none.mp4"},
+      {"video only into an audio format", {{"vn", "1"}}, "none.mp3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogCapture log;
+    log.Allow("does not contain any stream");
+    TestEngine e;
+    ASSERT_TRUE(e.OpenInputFile(testing::VideoOnlyClip()));
+    for (const auto& [name, value] : c.options) e.SetOption(name, value);
+    const std::string out = dir.File(c.out);
+    ASSERT_GT(e.OpenOutputFile(out), 0) << e.LastErrMsg();
+    e.StartConvert(false);
+    EXPECT_FALSE(e.Finished());
+    EXPECT_EQ(e.FatalMessage(), "Output file #0 does not contain any stream");
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Containers, DamagedInput, ::testing::ValuesIn(Containers()),
                          [](const auto& info) { return std::string(info.param.name); });
 
