@@ -1,6 +1,7 @@
 #include "profile/iphone_profile.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "decoder/custom_decoder.h"
 #include "profile/output_naming.h"
@@ -30,6 +31,13 @@ void TIPhoneProfile::BuildOutputOptions(encoder::TOutputOptions& out) const {
   out.Info.Comment = kMakerSite;
   out.Info.TimeStamp = 0;  // the moment the task is configured
   out.FileName = OutputFileName(FDecoder->FileName(), out.FileExt);
+  // A chosen audio track is mapped explicitly, with the first video stream before it (the
+  // output's streams are video, then audio).
+  if (FAudioStream >= 0) {
+    if (FDecoder->FirstVideoStreamIndex() >= 0)
+      out.ExtOptions += "\nmap=0:" + std::to_string(FDecoder->FirstVideoStreamIndex());
+    out.ExtOptions += "\nmap=0:" + std::to_string(FAudioStream);
+  }
 }
 
 void TIPhoneProfile::BuildInputOptions(encoder::TInputOptions& in) const {

@@ -18,6 +18,7 @@
 
 #include "decoder/ff_decoder.h"
 #include "fixtures/fixtures.h"
+#include "fixtures/tracks.h"
 #include "runtime/bitmap.h"
 #include "support/temp_dir.h"
 
@@ -193,8 +194,10 @@ TEST_F(CliTest, InfoHelpVersionAndUsage) {
   EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
 }
 
-// The mean absolute difference of the lower quarter of two outputs' pictures at a time.
-double LowerQuarterDifference(const std::string& a, const std::string& b, int64_t at_us) {
+// The mean absolute difference of the rows from top to bottom (fractions of the height) of two
+// outputs' pictures at a time.
+double BandDifference(const std::string& a, const std::string& b, int64_t at_us, double top,
+                      double bottom) {
   auto picture = [&](const std::string& file) {
     decoder::TFFDecoder d;
     runtime::TBitmap bmp;
@@ -208,12 +211,17 @@ double LowerQuarterDifference(const std::string& a, const std::string& b, int64_
   if (pa.Empty() || pa.Width() != pb.Width() || pa.Height() != pb.Height()) return -1;
   double sum = 0;
   int n = 0;
-  for (int y = pa.Height() * 3 / 4; y < pa.Height(); ++y) {
+  for (int y = int(pa.Height() * top); y < int(pa.Height() * bottom); ++y) {
     const uint8_t* ra = const_cast<runtime::TBitmap&>(pa).ScanLine(y);
     const uint8_t* rb = const_cast<runtime::TBitmap&>(pb).ScanLine(y);
     for (int x = 0; x < pa.Width() * 3; ++x, ++n) sum += std::abs(int(ra[x]) - int(rb[x]));
   }
   return sum / n;
+}
+
+// The same for the lower quarter, where subtitles are drawn.
+double LowerQuarterDifference(const std::string& a, const std::string& b, int64_t at_us) {
+  return BandDifference(a, b, at_us, 0.75, 1.0);
 }
 
 TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
@@ -286,6 +294,108 @@ TEST_F(CliTest, RefusesAFileThatIsNoSubtitleFile) {
   EXPECT_NE(r.err.find("Not a subtitle file"), std::string::npos) << r.err;
   EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
 }
+
+// A film's own tracks: the audio and subtitle tracks in the user's language, else the default
+// audio track and no subtitles; the options that choose others; a subtitle file wins.
+class CliFilmTracks : public CliTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default subtitle settings
+    unsetenv("LC_ALL");
+    unsetenv("LANGUAGE");
+    film_ = tmp_.File(std::string("film.") + GetParam());
+    fixtures::MakeLanguageFilm(film_, GetParam());
+  }
+  void TearDown() override { unsetenv("LANG"); }
+  // Converts under the locale and returns the output, renamed after `name`.
+  std::string Convert(const char* lang, std::vector<std::string> args, const std::string& name) {
+    setenv("LANG", lang, 1);
+    args.push_back(film_);
+    const CliResult r = Run(args);
+    EXPECT_EQ(r.exit_code, 0) << name << ": " << r.err;
+    const std::string out = tmp_.File(name + ".mp4");
+    std::error_code ec;
+    fs::rename(r.out.substr(0, r.out.find('\n')), out, ec);
+    EXPECT_FALSE(ec) << name << ": " << r.out;
+    return out;
+  }
+  std::string film_;
+};
+
+TEST_P(CliFilmTracks, ChosenByLocaleOrOptionsAndAFileWins) {
+  constexpr const char* kPl = "pl_PL.UTF-8";
+  constexpr const char* kEn = "en_US.UTF-8";
+  const std::string plain = Convert(kEn, {"--no-auto-subtitles"}, "plain");
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::vector<std::string> args;
+    double tone_hz;
+    bool subtitle;
+  };
+  test::WriteFile(tmp_.File("own.srt"), "1\r\n00:00:02,000 --> 00:00:03,000\r\nPlik obok\r\n\r\n");
+  const Case cases[] = {
+      {"polish", kPl, {}, 880, true},
+      {"english", kEn, {}, 440, false},
+      {"audio_track", kEn, {"--audio-track", "2"}, 880, false},
+      {"audio_lang", kEn, {"--audio-lang", "pl"}, 880, false},
+      {"first_audio_track", kPl, {"--audio-track", "1"}, 440, true},
+      {"subtitle_track", kEn, {"--subtitle-track", "1"}, 440, true},
+      {"subtitle_lang", kEn, {"--subtitle-lang", "pol"}, 440, true},
+      {"no_auto", kPl, {"--no-auto-subtitles"}, 880, false},
+  };
+  // The film's cue is shown from 1 s on.
+  for (const Case& c : cases) {
+    const std::string out = Convert(c.lang, c.args, c.name);
+    EXPECT_NEAR(fixtures::DecodeAudio(out).dominant_hz, c.tone_hz, 5) << c.name;
+    const double drawn = LowerQuarterDifference(out, plain, 1500000);
+    if (c.subtitle)
+      EXPECT_GT(drawn, 3.0) << c.name;
+    else
+      EXPECT_LT(drawn, 1.5) << c.name;
+  }
+  // A subtitle file given with the film wins over its track: at 1.5 s the picture differs from
+  // the one with the track's cue (the file's banner row is shown), its own cue follows at 2 s.
+  setenv("LANG", kPl, 1);
+  const CliResult r = Run({film_, tmp_.File("own.srt")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string with_file = r.out.substr(0, r.out.find('\n'));
+  const std::string with_track = tmp_.File("polish.mp4");
+  EXPECT_GT(LowerQuarterDifference(with_file, with_track, 1500000), 3.0);
+  EXPECT_GT(LowerQuarterDifference(with_file, with_track, 2200000), 3.0);
+  EXPECT_GT(LowerQuarterDifference(with_file, plain, 2200000), 3.0);
+  EXPECT_NEAR(fixtures::DecodeAudio(with_file).dominant_hz, 880, 5);
+}
+
+TEST_P(CliFilmTracks, RefusesTracksItCannotUse) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--audio-track", "3"},
+                                               {"--audio-track", "0"},
+                                               {"--audio-track", "x"},
+                                               {"--audio-lang", "fr"},
+                                               {"--audio-lang", "qqq"},
+                                               {"--subtitle-track", "2"},
+                                               {"--subtitle-lang", "eng"},
+                                               {"--audio-track"}}) {
+    std::vector<std::string> a = args;
+    a.push_back(film_);
+    const CliResult r = Run(a);
+    EXPECT_EQ(r.exit_code, 2) << args[0] << ": " << r.err;
+    EXPECT_FALSE(r.err.empty()) << args[0];
+  }
+  for (const std::string& name : Mp4sIn(tmp_.path()))
+    EXPECT_EQ(name.find("_iphone"), std::string::npos) << name;
+}
+
+TEST_P(CliFilmTracks, InfoListsTheTracksWithLanguagesAndFlags) {
+  const CliResult r = Run({"--info", film_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Audio track 1: stream #1, language eng, default\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Audio track 2: stream #2, language pol\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Subtitle track 1: stream #3, language pol"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, CliFilmTracks, ::testing::Values("mkv", "mp4"));
 
 }  // namespace
 }  // namespace trelvix
