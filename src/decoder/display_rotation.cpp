@@ -43,4 +43,23 @@ TDisplayRotation StreamDisplayRotation(const AVStream* st) {
   return RotationOfDisplayMatrix(matrix);
 }
 
+std::string RotationFilterChain(const TDisplayRotation& r) {
+  std::string chain;
+  switch (r.Degrees) {
+    case 90:
+      chain = "transpose=clock";
+      break;
+    case 180:
+      chain = "hflip,vflip";
+      break;
+    case 270:
+      chain = "transpose=cclock";
+      break;
+    default:
+      break;
+  }
+  if (r.Mirror) chain += chain.empty() ? "hflip" : ",hflip";
+  return chain;
+}
+
 }  // namespace trelvix::decoder

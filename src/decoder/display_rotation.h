@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct AVStream;
 
@@ -25,5 +26,9 @@ struct TDisplayRotation {
 TDisplayRotation RotationOfDisplayMatrix(const int32_t matrix[9]);
 // The turn of a stream's display matrix; no turn when the stream has none.
 TDisplayRotation StreamDisplayRotation(const AVStream* st);
+
+// The filter chain (for the filter library) that applies the turn: "transpose=clock",
+// "hflip,vflip", "transpose=cclock", with ",hflip" after it for a mirror; empty for none.
+std::string RotationFilterChain(const TDisplayRotation& r);
 
 }  // namespace trelvix::decoder
