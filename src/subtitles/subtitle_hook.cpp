@@ -24,7 +24,7 @@ void TSubtitleHook::StartConversion(const TSubtitleTimetable& timetable,
   rows_.clear();
   rows_.reserve(size_t(timetable.Count()));
   for (int i = 0; i < timetable.Count(); ++i)
-    rows_.push_back({timetable.KeyMs(i), timetable.Row(i).Text});
+    rows_.push_back({timetable.KeyMs(i), BoundedSubtitleText(timetable.Row(i).Text)});
   settings_ = settings;
   frame_rate_ = frame_rate;
   next_row_ = 1;
