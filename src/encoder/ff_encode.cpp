@@ -358,6 +358,7 @@ void TCustomEncoder::StartNextTask() {
   TFFmpeg* task = FFFmpegList.Items(FCurrentTask++);
   if (!task) return;
   task->ReportInterval = static_cast<int64_t>(FProgressInterval) * 1000;
+  task->SetVerbose(FVerbose);  // the component's verbosity now, not when the task was added
   task->StartConvert(FThreadMode, FThreadPriority);
 }
 
@@ -515,34 +516,45 @@ void TCustomEncoder::HandleAudioHook(runtime::TObject* Sender, int64_t APTS, uin
 
 void TCustomEncoder::HandleTerminate(runtime::TObject* Sender) {
   std::lock_guard g(FTerminateLock);
+  std::exception_ptr failure;
   if (FOnTerminate) {
     auto* task = static_cast<TFFmpeg*>(Sender);
     FTerminateInfo.TaskIndex = FFFmpegList.IndexOf(Sender);
     FTerminateInfo.Finished = task->Finished();
     FTerminateInfo.Exception = task->FatalException();
     FTerminateInfo.ExceptionMsg = task->FatalMessage();
-    if (FThreadMode || !FWorking)
-      StartTerminateThread(FTerminateInfo, false);
-    else
-      FOnTerminate(this, FTerminateInfo);
+    failure = DeliverTerminate(FTerminateInfo, false);
   }
+  // The task counts as complete even when the handler raised, or the run would never end.
   ++FCompleteTasks;
   if (FPendingTasks < 1) {
     if (FCompleteTasks >= TasksCount()) FinishAllTasks();
   } else if (FThreadMode) {
     StartNextTask();
   }
+  // The handler's failure reaches the task, which records and logs it.
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TCustomEncoder::FinishAllTasks() {
-  if (FOnTerminate) {
-    FTerminateInfo = TTerminateInfo{-1, true, false, ""};
-    if (FThreadMode || !FWorking)
-      StartTerminateThread(FTerminateInfo, true);
-    else
-      FOnTerminate(this, FTerminateInfo);
-  }
   FTerminated = true;
+  if (!FOnTerminate) return;
+  FTerminateInfo = TTerminateInfo{-1, true, false, ""};
+  if (std::exception_ptr failure = DeliverTerminate(FTerminateInfo, true))
+    std::rethrow_exception(failure);
+}
+
+std::exception_ptr TCustomEncoder::DeliverTerminate(const TTerminateInfo& info, bool after_all) {
+  if (FThreadMode || !FWorking) {
+    StartTerminateThread(info, after_all);
+    return nullptr;
+  }
+  try {
+    FOnTerminate(this, info);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
 }
 
 void TCustomEncoder::StartTerminateThread(const TTerminateInfo& info, bool after_all) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -174,6 +175,9 @@ class TCustomEncoder : public media::TFFBaseComponent {
                  bool& AStopHook);
   // Runs a progress or preview handler on the main thread or directly.
   void Raise(const std::function<void()>& call);
+  // Hands a termination event to the handler: on a termination thread in thread mode (or after
+  // the run), else at once; a failure of a handler called at once is returned.
+  std::exception_ptr DeliverTerminate(const TTerminateInfo& info, bool after_all);
   // Starts a termination thread; `after_all` makes it wait for every other termination thread.
   void StartTerminateThread(const TTerminateInfo& info, bool after_all);
   void WaitForTerminateThreads();

@@ -10,10 +10,15 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "engine/text_utils.h"
 #include "media/ff_utils.h"
 
 namespace trelvix::encoder {
 namespace {
+
+using engine::NormaliseLineBreaks;
+using engine::SameText;
+using engine::TrimControls;
 
 constexpr double kUnixEpochDateTime = 25569.0;  // 1970-01-01 as days since 1899-12-30
 
@@ -21,17 +26,6 @@ std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-bool SameText(const std::string& a, const char* b) {
-  return strcasecmp(a.c_str(), b) == 0;
-}
-
-std::string TrimControls(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 bool ParseInt64(const std::string& s, int64_t* out) {
@@ -76,17 +70,7 @@ bool IsStreamKey(const std::string& key) {
 // --- Ext options ---
 
 std::vector<TExtOption> ParseExtOptions(const std::string& text) {
-  const std::string trimmed = TrimControls(text);
-  std::string lf;
-  lf.reserve(trimmed.size());
-  for (size_t i = 0; i < trimmed.size(); ++i) {
-    if (trimmed[i] == '\r') {
-      lf += '\n';
-      if (i + 1 < trimmed.size() && trimmed[i + 1] == '\n') ++i;
-    } else {
-      lf += trimmed[i];
-    }
-  }
+  std::string lf = NormaliseLineBreaks(TrimControls(text));
   static const std::string kCrLf = "<CRLF>";
   for (size_t at = lf.find(kCrLf); at != std::string::npos; at = lf.find(kCrLf, at + 1))
     lf.replace(at, kCrLf.size(), "\n");

@@ -52,10 +52,10 @@ void TOutputFile::CloseIO() {
   } else {
     ff::avio_closep(&ctx->pb);
   }
-  // A file the conversion never wrote to is not left behind.
+  // A file the conversion never wrote to, or could not finish, is not left behind.
   const std::string path = media::IsUnicodeName(lib_name) ? file_name : lib_name;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_size == 0 || unfinished))
     ::unlink(path.c_str());
 }
 
@@ -81,7 +81,7 @@ TCustomFFmpeg::TCustomFFmpeg() {
   ReportInterval = 500000;
   PreviewInterval = 100000;
   FVideoHookBitsPixel = 24;
-  FJoinMode = FConverting = FBroken = FFinished = FTerminated = false;
+  FJoinMode = FBroken = FFinished = false;
   FTotalOutputDuration = -1;
   InitDefaults();
 }
@@ -95,7 +95,8 @@ void TCustomFFmpeg::ResetState() {
   if (!LibrariesLoaded()) return;
   FreeResources();
   InitDefaults();
-  FJoinMode = FConverting = FBroken = FFinished = FTerminated = false;
+  FJoinMode = FBroken = FFinished = false;
+  FConvertState.terminated = false;  // a job reset may run again
   FFatalException = false;
   FFatalMessage.clear();
   FLastErrMsg.clear();
@@ -111,7 +112,6 @@ void TCustomFFmpeg::InitDefaults() {
   Finput_codecs.clear();
   Foutput_files.fill(nullptr);
   Fnb_output_files = 0;
-  Foutput_codecs.clear();
   Fstream_maps.clear();
   Fmeta_data_maps.clear();
   Fstreamid_map.fill(0);
@@ -232,7 +232,6 @@ void TCustomFFmpeg::FreeResources() {
     Abandon(Faudio_out);
     Abandon(Finput_tmp);
     Abandon(Fsamples);
-    Abandon(Fgraph);
     return;
   }
   FOptions.FreeOptions();
@@ -273,7 +272,6 @@ void TCustomFFmpeg::FreeResources() {
   Faudio_bitstream_filters.clear();
   Fsubtitle_bitstream_filters.clear();
   ReleaseFrameHooks();
-  Fgraph.reset();
 }
 
 void TCustomFFmpeg::LogF(int level, const char* fmt, ...) {
@@ -473,8 +471,9 @@ void TCustomFFmpeg::SetVideoHookBitsPixel(int bits) {
   // preview window shows bitmaps of one depth, so it is made again.
   if (bits == FVideoHookBitsPixel) return;
   FVideoHookBitsPixel = bits;
+  std::shared_ptr<TPreviewWindow> old;
   std::lock_guard lock(PostHookLock());
-  FPreviewer.reset();
+  old = std::move(FPreviewer);  // let go of after the lock is released
 }
 
 }  // namespace trelvix::engine

@@ -146,7 +146,8 @@ struct TOutputFile {
   TOutputFile& operator=(const TOutputFile&) = delete;
   ~TOutputFile();  // closes the byte stream and removes the file when nothing was written
 
-  // Closes the byte stream (flushing it) and removes the file from disk when it is empty.
+  // Closes the byte stream (flushing it) and removes the file from disk when it is empty or
+  // unfinished.
   void CloseIO();
 
   media::UnicodeIOPtr io;  // custom I/O for "unicode:utf8:" names; outlives ctx
@@ -154,6 +155,9 @@ struct TOutputFile {
   std::string file_name;  // as the owner gave it
   std::string lib_name;   // the name handed to the format library (LibFileName)
   bool io_open = false;   // the byte stream was opened by the engine
+  // The header is written but not the trailer: a conversion that fails in between leaves a file
+  // nothing can play, so CloseIO removes it.
+  bool unfinished = false;
   std::vector<TOutputStreamSetup> streams;
 };
 
@@ -363,8 +367,6 @@ class TCustomFFmpeg : public runtime::TObject {
   std::array<TOutputFile*, kMaxFiles> Foutput_files{};
   int Fnb_output_files = 0;
   std::vector<std::unique_ptr<TOutputFile>> FOutputFileStore;
-  // The encoder forced by name for each output stream in creation order (null: by codec id).
-  std::vector<const AVCodec*> Foutput_codecs;
   std::vector<TStreamMap> Fstream_maps;
   std::vector<TMetaDataMap> Fmeta_data_maps;
   std::array<int, kMaxStreams> Fstreamid_map{};
@@ -476,16 +478,13 @@ class TCustomFFmpeg : public runtime::TObject {
       Fsubtitle_bitstream_filters;
 
   media::TFFOptions FOptions;
-  media::FilterGraphPtr Fgraph;
 
   // --- State ---
   runtime::TEvent FStopEvent{true};  // non-signalled while a worker runs the conversion
   runtime::TEvent FTermEvent{true};  // non-signalled while a termination report runs
   bool FJoinMode = false;
-  bool FConverting = false;
   std::atomic<bool> FBroken = false;  // set by Stop (any thread), read by the packet loop
   bool FFinished = false;
-  bool FTerminated = false;
   bool FFatalException = false;
   std::string FFatalMessage;
   std::string FLastErrMsg;
@@ -494,10 +493,12 @@ class TCustomFFmpeg : public runtime::TObject {
 
   // --- Hooks ---
   std::vector<TFrameHookEntry> FFrameHooks;  // the frame-hook chain, in order
-  TPostHooks FPostHooks = 0;                 // Guarded by the post-hook lock.
-  bool FPostHooksChanged = false;            // Guarded by the post-hook lock.
-  // The preview window of phPreview, made on its first frame. Guarded by the post-hook lock.
-  std::unique_ptr<TPreviewWindow> FPreviewer;
+  // The post-hook set: read without the lock on every frame, written under the post-hook lock.
+  std::atomic<TPostHooks> FPostHooks = 0;
+  std::atomic<bool> FPostHooksChanged = false;  // the set changed since the last preview
+  // The preview window of phPreview, made on its first frame. Guarded by the post-hook lock;
+  // the painting thread keeps its own reference while it paints, outside the lock.
+  std::shared_ptr<TPreviewWindow> FPreviewer;
   int FVideoHookBitsPixel = 24;
   TAudioHookEvent FOnAudioHook;
   TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
@@ -524,12 +525,23 @@ class TCustomFFmpeg : public runtime::TObject {
   void WritePacket(TAVOutputStream& ost, AVPacket* pkt);
   // One line of the video statistics file ("vstats") for an encoded frame.
   void WriteVideoStats(TAVOutputStream& ost, int frame_size);
+  // Hands a packet (null: the end of the stream) to the stream's bitstream filter `first_filter`
+  // and what comes out to the next one, then to the muxer.
   void WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter);
+  // Opens the stream's bitstream filters for its parameters, which the muxer then gets from the
+  // last filter; a filter that refuses the stream fails the set-up.
+  void InitBitstreamFilters(TAVOutputStream& ost);
+  // Drains the stream's bitstream filters at the end.
+  void FlushBitstreamFilters(TAVOutputStream& ost);
   void CopyPacket(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
                   const AVPacket* pkt);
   void DoSubtitleOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist, AVSubtitle* sub,
                      int64_t pts);
   void FlushEncoders(TTranscodeState& r);
+  // Encodes what an audio stream's resampler still holds (into the FIFO for framed encoders).
+  void DrainResampler(TTranscodeState& r, TAVOutputStream& ost);
+  // Join mode: the next input's output streams take over the current ones' state.
+  void SwitchSegment(TTranscodeState& r, int next);
   void PrintReport(TTranscodeState& r, bool is_last_report, int file_index);
   // The picture handed on: the decoded one, or the engine's processed copy of it.
   AVFrame* RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame);
@@ -542,13 +554,20 @@ class TCustomFFmpeg : public runtime::TObject {
                          AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current,
                          TVideoHookQuery* query = nullptr);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
-  // Stores a post-hook set (the post-hook lock is held); a set without phPreview closes the
-  // preview window.
-  void StorePostHooks(TPostHooks hooks);
+  // Stores a post-hook set (the post-hook lock is held). A set without phPreview gives up the
+  // preview window: it is returned, for the caller to let go of after releasing the lock.
+  [[nodiscard]] std::shared_ptr<TPreviewWindow> StorePostHooks(TPostHooks hooks);
+  // Removes `bits` from the set as it is now (other changes made meanwhile stay).
+  void DropPostHooks(TPostHooks bits);
   // Logs the session description when every output is an RTP stream.
   void LogSdp();
-  // The video filter graph of "vfilters" between the decoder and the encoder (ffmpeg_filters.cpp).
-  void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist);
+  // The video filter graph of "vfilters" between the decoder and the encoder of one output stream
+  // (ffmpeg_filters.cpp). With `fit`, the encoder is already open for a size (a later input of a
+  // join): the graph ends in a scaler to that size; otherwise the encoder takes the graph's.
+  void BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist, bool fit);
+  // Sends a picture (null: the end of the input) through the stream's filter graph and encodes
+  // what comes out.
+  void FilterVideo(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist, AVFrame* in);
   // The pause gate between packets: blocks while paused, unless stopping.
   void PauseGate();
 
@@ -567,7 +586,6 @@ class TCustomFFmpeg : public runtime::TObject {
     bool paused = false;  // Guarded by lock.
   } FConvertState;
   std::unique_ptr<TConvertThread, TConvertThreadDeleter> FConvertThread;
-  std::atomic<TConvertThread*> FThread{nullptr};
   int FPriority = tpNormal;
 };
 

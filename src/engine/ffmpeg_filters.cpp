@@ -1,14 +1,16 @@
-// The video filter graph ("vfilters"): buffer source -> [crop] -> [scale] -> the user's chain ->
-// buffer sink that offers only the encoder's pixel format.
+// The video filter graphs ("vfilters"), one per output stream: buffer source -> [crop] -> [scale]
+// -> the user's chain -> [scale to an encoder already open] -> buffer sink that offers only the
+// encoder's pixel format.
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_messages.h"
 #include "engine/transcode_streams.h"
+#include "media/ff_log.h"
 #include "media/ff_utils.h"
 #include "runtime/format.h"
 
 namespace trelvix::engine {
 
-void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist) {
+void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist, bool fit) {
   using runtime::Format;
   AVCodecContext* enc = ost.enc;
   const AVCodecParameters* par = ist.st->codecpar;
@@ -17,8 +19,8 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist)
     throw FFmpegException(code < 0 ? std::string(msg::kFiltersFail) + media::ErrorCodeText(code)
                                    : std::string(msg::kFiltersFailNoText));
   };
-  Fgraph.reset(ff::avfilter_graph_alloc());
-  AVFilterGraph* graph = Fgraph.get();
+  ost.filter_graph.reset(ff::avfilter_graph_alloc());
+  AVFilterGraph* graph = ost.filter_graph.get();
   if (!graph) fail(AVERROR(ENOMEM));
   const AVRational sar = par->sample_aspect_ratio.num ? par->sample_aspect_ratio : AVRational{0, 1};
   const std::string src_args =
@@ -37,15 +39,25 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist)
   if ((err = ff::av_opt_set_bin(sink, "pix_fmts", reinterpret_cast<const uint8_t*>(fmts),
                                 sizeof fmts, AV_OPT_SEARCH_CHILDREN)) < 0)
     fail(err);
+  const auto create = [&](const char* name, const char* label, const std::string& args) {
+    AVFilterContext* f = nullptr;
+    if ((err = ff::avfilter_graph_create_filter(&f, ff::avfilter_get_by_name(name), label,
+                                                args.c_str(), nullptr, graph)) < 0)
+      fail(err);
+    return f;
+  };
   AVFilterContext* last = src;
   const auto append = [&](const char* name, const std::string& args) {
-    AVFilterContext* f = nullptr;
-    if ((err = ff::avfilter_graph_create_filter(&f, ff::avfilter_get_by_name(name), name,
-                                                args.c_str(), nullptr, graph)) < 0 ||
-        (err = ff::avfilter_link(last, 0, f, 0)) < 0)
-      fail(err);
+    AVFilterContext* f = create(name, name, args);
+    if ((err = ff::avfilter_link(last, 0, f, 0)) < 0) fail(err);
     last = f;
   };
+  // The end the chain feeds: the sink, or a scaler in front of it to the open encoder's size.
+  AVFilterContext* end = sink;
+  if (fit) {
+    end = create("scale", "fit", Format("w=%d:h=%d", enc->width, enc->height));
+    if ((err = ff::avfilter_link(end, 0, sink, 0)) < 0) fail(err);
+  }
   const int cw = par->width - ost.leftBand - ost.rightBand;
   const int ch = par->height - ost.topBand - ost.bottomBand;
   if (ost.video_crop)
@@ -62,7 +74,7 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist)
     outputs->filter_ctx = last;
     outputs->pad_idx = 0;
     inputs->name = ff::av_strdup("out");
-    inputs->filter_ctx = sink;
+    inputs->filter_ctx = end;
     inputs->pad_idx = 0;
     AVFilterInOut* in_raw = inputs.release();
     AVFilterInOut* out_raw = outputs.release();
@@ -70,16 +82,39 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist)
     inputs.reset(in_raw);
     outputs.reset(out_raw);
     if (err < 0) fail(err);
-  } else if ((err = ff::avfilter_link(last, 0, sink, 0)) < 0) {
+  } else if ((err = ff::avfilter_link(last, 0, end, 0)) < 0) {
     fail(err);
   }
   if ((err = ff::avfilter_graph_config(graph, nullptr)) < 0) fail(err);
-  enc->width = ff::av_buffersink_get_w(sink);
-  enc->height = ff::av_buffersink_get_h(sink);
-  ist.input_video_filter = src;
-  ist.out_video_filter = sink;
-  ist.filter_frame = media::MakeFrame();
-  if (!ist.filter_frame) fail(AVERROR(ENOMEM));
+  if (!fit) {
+    enc->width = ff::av_buffersink_get_w(sink);
+    enc->height = ff::av_buffersink_get_h(sink);
+  }
+  ost.filter_src = src;
+  ost.filter_sink = sink;
+  ost.filter_frame = media::MakeFrame();
+  if (!ost.filter_frame) fail(AVERROR(ENOMEM));
+}
+
+void TCustomFFmpeg::FilterVideo(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
+                                AVFrame* in) {
+  if (ost.filters_flushed) return;
+  if (!in) ost.filters_flushed = true;
+  const int err = ff::av_buffersrc_add_frame_flags(ost.filter_src, in, AV_BUFFERSRC_FLAG_KEEP_REF);
+  if (err < 0) {
+    LogF(media::llError, "%s%s", msg::kFiltersFail, media::ErrorCodeText(err).c_str());
+    return;
+  }
+  AVFrame* filtered = ost.filter_frame.get();
+  const AVRational ftb = ff::av_buffersink_get_time_base(ost.filter_sink);
+  while (ff::av_buffersink_get_frame(ost.filter_sink, filtered) >= 0) {
+    if (filtered->pts != AV_NOPTS_VALUE)
+      ist.pts = ff::av_rescale_q(filtered->pts, ftb, AVRational{1, AV_TIME_BASE});
+    if (filtered->sample_aspect_ratio.num)
+      ost.enc->sample_aspect_ratio = filtered->sample_aspect_ratio;
+    DoVideoOut(r, ost, ist, filtered);
+    ff::av_frame_unref(filtered);
+  }
 }
 
 }  // namespace trelvix::engine

@@ -156,39 +156,49 @@ void TCustomFFmpeg::RunOutputHooks(TTranscodeState& r, TAVOutputStream& ost, AVF
 
 void TCustomFFmpeg::RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number,
                                  int64_t pts) {
-  std::lock_guard lock(PostHookLock());
-  TPostHooks hooks = FPostHooks;
+  // The set is read without the lock. The handlers and the window hand the picture to the main
+  // thread and wait for it, so no lock is held across them: the main thread may change the set
+  // meanwhile (SetPostHooks) without waiting for this thread, and other jobs never wait for it.
+  const TPostHooks hooks = FPostHooks;
   if (hooks == 0) return;
   const int64_t now = ff::av_gettime();
-  const bool due = now - r.preview_last_time > PreviewInterval;
+  if (now - r.preview_last_time <= PreviewInterval) return;
+  const bool changed = FPostHooksChanged.exchange(false);
   // The picture as a bitmap: the output hook's when it shows this frame, else converted now.
   const auto bitmap = [&]() -> runtime::TBitmap* {
-    if (r.bitmap_current && !FPostHooksChanged && r.out_rgb.Bitmap()) return r.out_rgb.Bitmap();
+    if (r.bitmap_current && !changed && r.out_rgb.Bitmap()) return r.out_rgb.Bitmap();
     if (r.out_rgb.ConvertToRGB(frame, false) && r.out_rgb.Bitmap()) return r.out_rgb.Bitmap();
     LogF(media::llError, "%s", msg::kToRGBFail);
     return nullptr;
   };
   const TPostHooks bitmap_bit = PostHookBit(phBitmap), preview_bit = PostHookBit(phPreview);
   if ((hooks & bitmap_bit) && FOnPreviewBitmap) {
-    if (due) {
-      if (runtime::TBitmap* b = bitmap())
-        FOnPreviewBitmap(this, b, frame_number, pts);
-      else
-        hooks &= static_cast<TPostHooks>(~bitmap_bit);
-      r.preview_last_time = now;
-    }
+    r.preview_last_time = now;
+    if (runtime::TBitmap* b = bitmap())
+      FOnPreviewBitmap(this, b, frame_number, pts);
+    else
+      DropPostHooks(bitmap_bit);
   } else if (hooks & preview_bit) {
-    if (due) {
-      runtime::TBitmap* b = bitmap();
-      if (b && !FPreviewer) FPreviewer = CreatePreviewWindow();
-      // No window to paint (none could be made, or the user closed it): the preview ends.
-      if (!b || !FPreviewer || !FPreviewer->PaintFrame(b, frame_number, pts))
-        hooks &= static_cast<TPostHooks>(~preview_bit);
-      r.preview_last_time = now;
+    r.preview_last_time = now;
+    runtime::TBitmap* b = bitmap();
+    std::shared_ptr<TPreviewWindow> window;
+    if (b) {
+      std::unique_lock lock(PostHookLock());
+      window = FPreviewer;
+      if (!window) {
+        // Made outside the lock: a window is created on the main thread.
+        lock.unlock();
+        std::shared_ptr<TPreviewWindow> made = CreatePreviewWindow();
+        lock.lock();
+        if (!FPreviewer && (FPostHooks & preview_bit)) FPreviewer = made;
+        window = FPreviewer;
+        lock.unlock();
+        made.reset();
+      }
     }
+    // No window to paint (none could be made, or the user closed it): the preview ends.
+    if (!window || !window->PaintFrame(b, frame_number, pts)) DropPostHooks(preview_bit);
   }
-  StorePostHooks(hooks);
-  FPostHooksChanged = false;
 }
 
 }  // namespace trelvix::engine

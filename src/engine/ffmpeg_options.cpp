@@ -15,6 +15,7 @@
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_messages.h"
 #include "engine/legacy_options.h"
+#include "engine/text_utils.h"
 #include "media/ff_log.h"
 #include "runtime/format.h"
 
@@ -66,13 +67,6 @@ int64_t ParseTime(const std::string& name, const std::string& value, bool durati
     throw FFmpegException(runtime::Format(msg::kInvalidSpec, duration ? msg::kDuration : msg::kDate,
                                           name.c_str(), value.c_str()));
   return us;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 // The folder of the running program, with a trailing '/'.
@@ -582,7 +576,7 @@ void TCustomFFmpeg::AddBitstreamFilter(const std::string& name, const std::strin
   const std::string filter = value.substr(0, value.find('='));
   AVBSFContext* raw = nullptr;
   if (!ff::av_bsf_get_by_name(filter.c_str()) || ff::av_bsf_list_parse_str(value.c_str(), &raw) < 0)
-    throw FFmpegException(runtime::Format(msg::kUnknownBsf, Trim(value).c_str()));
+    throw FFmpegException(runtime::Format(msg::kUnknownBsf, TrimControls(value).c_str()));
   media::BsfPtr bsf(raw);
   auto& chain = name[0] == 'v'   ? Fvideo_bitstream_filters
                 : name[0] == 'a' ? Faudio_bitstream_filters
@@ -616,7 +610,7 @@ void TCustomFFmpeg::SetThreads(const std::string& value) {
 }
 
 void TCustomFFmpeg::SetTargetOption(const std::string& value) {
-  const std::string v = Trim(value);
+  const std::string v = TrimControls(value);
   std::string norm = "auto", type = v;
   for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
     const std::string p = prefix;
@@ -640,13 +634,13 @@ void TCustomFFmpeg::SetVstats() {
 
 void TCustomFFmpeg::ListPixelFormats() {
   LogF(llInfo, "%s",
-       Trim(runtime::Format("%-11s %7s %10s", "name", "planes", "bits/pixel")).c_str());
+       TrimControls(runtime::Format("%-11s %7s %10s", "name", "planes", "bits/pixel")).c_str());
   const AVPixFmtDescriptor* d = nullptr;
   while ((d = ff::av_pix_fmt_desc_next(d))) {
     const AVPixelFormat f = ff::av_pix_fmt_desc_get_id(d);
     const std::string line = runtime::Format(
         "%-11s %7d %10d", d->name, ff::av_pix_fmt_count_planes(f), ff::av_get_bits_per_pixel(d));
-    LogF(llInfo, "%s", Trim(line).c_str());
+    LogF(llInfo, "%s", TrimControls(line).c_str());
   }
 }
 
@@ -654,7 +648,7 @@ void TCustomFFmpeg::ListSampleFormats() {
   char buf[128];
   for (int i = -1; i < AV_SAMPLE_FMT_NB; ++i) {
     if (!ff::av_get_sample_fmt_string(buf, sizeof buf, static_cast<AVSampleFormat>(i))) continue;
-    LogF(llInfo, "%s", Trim(buf).c_str());
+    LogF(llInfo, "%s", TrimControls(buf).c_str());
   }
 }
 

@@ -24,10 +24,6 @@ using runtime::Format;
 
 constexpr AVRational kTimeBaseQ{1, AV_TIME_BASE};
 
-std::string TypeName(AVMediaType t) {
-  return media::MediaTypeName(static_cast<int>(t));
-}
-
 int KindOf(AVMediaType t) {
   switch (t) {
     case AVMEDIA_TYPE_VIDEO:
@@ -53,7 +49,7 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
   const int nb_files = Fnb_input_files;
   std::vector<char> no_packet(nb_files, 0);
   int no_packet_count = 0;
-  int join_file = 0;
+  int& join_file = r.segment;
   const int width = FJoinMode ? static_cast<int>(Foutput_files[0]->streams.size()) : 0;
   AVPacket* pkt = r.pkt.get();
   int file_index = 0;
@@ -128,20 +124,7 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
           }
         }
         if (file_index + 1 >= nb_files) break;
-        double end = 0;
-        for (size_t i = first; i < last; ++i) {
-          TAVOutputStream& o = *r.ost[i];
-          end = std::max(end, o.last_pts_us / 1e6);
-          o.show_fps = false;
-          if (i + width < r.ost.size()) {
-            TAVOutputStream& next = *r.ost[i + width];
-            next.sync_opts = o.sync_opts;
-            next.frame_number = o.frame_number;
-            next.last_pts_us = o.last_pts_us;
-            next.show_fps = true;
-          }
-        }
-        Finput_files_ts_offset[file_index + 1] += std::llround(end * 1000000.0);
+        SwitchSegment(r, file_index + 1);
         join_file = file_index + 1;
       }
       continue;
@@ -221,9 +204,12 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
   for (auto& ip : r.ist)
     if (ip->decoding_needed && !ip->decoder_flushed) OutputPacket(r, *ip, nullptr);
   FlushEncoders(r);
+  const size_t streams = FJoinMode ? Foutput_files[0]->streams.size() : r.ost.size();
+  for (size_t i = 0; i < streams; ++i) FlushBitstreamFilters(*r.ost[i]);
   for (int j = 0; j < (FJoinMode ? 1 : Fnb_output_files); ++j) {
     const int err = ff::av_write_trailer(Foutput_files[j]->ctx.get());
     if (err < 0) throw FFmpegException(media::LibErrorText("av_write_trailer()", err));
+    Foutput_files[j]->unfinished = false;
   }
   PrintReport(r, true, -1);
   FFinished = !FBroken;
@@ -287,7 +273,14 @@ bool TCustomFFmpeg::OutputPacket(TTranscodeState& r, TAVInputStream& ist, AVPack
     ff::av_frame_unref(frame);
     if (FBroken && pkt) break;
   }
-  if (!pkt) ist.decoder_flushed = true;
+  if (!pkt) {
+    ist.decoder_flushed = true;
+    // Filters that hold pictures back (frame-rate changes, reversal...) give them up now.
+    if (type == AVMEDIA_TYPE_VIDEO)
+      for (auto& op : r.ost)
+        if (op->filter_graph && r.ist[op->source_index].get() == &ist)
+          FilterVideo(r, *op, ist, nullptr);
+  }
   return true;
 }
 
@@ -313,28 +306,14 @@ void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, 
     if (ahead > 1000) std::this_thread::sleep_for(std::chrono::microseconds(ahead));
   }
   if (Fstart_time != 0 && ist.pts < Fstart_time) return;
-  const auto out = [&](AVFrame* pic) {
-    for (auto& op : r.ost)
-      if (r.ist[op->source_index].get() == &ist && op->encoding_needed && op->enc)
-        DoVideoOut(r, *op, ist, pic);
-  };
-  if (!ist.input_video_filter) {
-    out(picture);
-    return;
-  }
   picture->pts = frame->best_effort_timestamp;
-  if (ff::av_buffersrc_add_frame_flags(ist.input_video_filter, picture,
-                                       AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
-    return;
-  AVFrame* filtered = ist.filter_frame.get();
-  const AVRational ftb = ff::av_buffersink_get_time_base(ist.out_video_filter);
-  while (ff::av_buffersink_get_frame(ist.out_video_filter, filtered) >= 0) {
-    if (filtered->pts != AV_NOPTS_VALUE) ist.pts = ff::av_rescale_q(filtered->pts, ftb, kTimeBaseQ);
-    for (auto& op : r.ost)
-      if (op->enc && filtered->sample_aspect_ratio.num && r.ist[op->source_index].get() == &ist)
-        op->enc->sample_aspect_ratio = filtered->sample_aspect_ratio;
-    out(filtered);
-    ff::av_frame_unref(filtered);
+  for (auto& op : r.ost) {
+    TAVOutputStream& ost = *op;
+    if (r.ist[ost.source_index].get() != &ist || !ost.encoding_needed || !ost.enc) continue;
+    if (ost.filter_graph)
+      FilterVideo(r, ost, ist, picture);
+    else
+      DoVideoOut(r, ost, ist, picture);
   }
 }
 
@@ -380,11 +359,11 @@ void TCustomFFmpeg::HandleDecodedAudio(TTranscodeState& r, TAVInputStream& ist, 
   const int bytes = got * channels * 2;
   if (FOnAudioHook) FOnAudioHook(this, ist.pts, out, bytes, rate, channels, AV_SAMPLE_FMT_S16);
   if (Faudio_volume != 256) {
-    const int vol = Faudio_volume;
+    const int64_t vol = Faudio_volume;  // 64-bit: a sample times any int volume fits
     int16_t* s = r.s16.data();
     for (int i = 0, n = got * channels; i < n; ++i) {
-      const int v = (s[i] * vol + 128) >> 8;  // floor((s * vol + 128) / 256)
-      s[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+      const int64_t v = (s[i] * vol + 128) >> 8;  // floor((s * vol + 128) / 256)
+      s[i] = static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
     }
   }
   if (Frate_emu) {
@@ -620,7 +599,9 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
       ff::av_freep(&ost.conv_buf);
     }
     const int alloc = std::max(out_max, 8192);
-    ost.conv_buf = static_cast<uint8_t**>(ff::av_mallocz(8 * sizeof(uint8_t*)));
+    // One plane pointer per channel for planar formats, however many channels there are.
+    ost.conv_buf = static_cast<uint8_t**>(
+        ff::av_mallocz(static_cast<size_t>(std::max(out_ch, 1)) * sizeof(uint8_t*)));
     if (!ost.conv_buf ||
         ff::av_samples_alloc(ost.conv_buf, nullptr, out_ch, alloc, enc->sample_fmt, 0) < 0)
       throw FFmpegException(msg::kBufferSizesTooLarge);
@@ -650,7 +631,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
       } else if (ff::av_frame_make_writable(f) < 0) {
         throw FFmpegException(msg::kAudioEncodingFailed);
       }
-      ff::av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), frame_size);
+      ff::av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->extended_data), frame_size);
       f->pts = ost.sync_opts;
       EncodeAndWrite(r, ost, f);
       ost.sync_opts += frame_size;
@@ -664,7 +645,7 @@ void TCustomFFmpeg::DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
     ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
     f->sample_rate = out_rate;
     if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
-    ff::av_samples_copy(f->data, ost.conv_buf, 0, 0, got, out_ch, enc->sample_fmt);
+    ff::av_samples_copy(f->extended_data, ost.conv_buf, 0, 0, got, out_ch, enc->sample_fmt);
     f->pts = ost.sync_opts;
     EncodeAndWrite(r, ost, f);
     ost.sync_opts += got;
@@ -817,82 +798,149 @@ void TCustomFFmpeg::WriteVideoStats(TAVOutputStream& ost, int frame_size) {
 
 void TCustomFFmpeg::WritePacket(TAVOutputStream& ost, AVPacket* pkt) {
   pkt->stream_index = ost.st->index;
-  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
-  if (!chain.empty() && !ost.bsf_ready) {
-    const AVCodecParameters* par = ost.st->codecpar;
-    AVRational tb = ost.st->time_base;
-    for (media::BsfPtr& b : chain) {
-      ff::avcodec_parameters_copy(b->par_in, par);
-      b->time_base_in = tb;
-      if (ff::av_bsf_init(b.get()) < 0) break;
-      par = b->par_out;
-      tb = b->time_base_out;
-    }
-    ost.bsf_ready = true;
-  }
   WriteFiltered(ost, pkt, 0);
+}
+
+namespace {
+
+std::string BsfFailure(const AVBSFContext* bsf, const TAVOutputStream& ost, int err) {
+  return Format(msg::kBsfFailed, bsf->filter->name, ost.st->index,
+                ost.setup->stream_copy ? "copy" : ost.enc->codec->name) +
+         media::ErrorCodeText(err);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::InitBitstreamFilters(TAVOutputStream& ost) {
+  std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
+  const AVCodecParameters* par = ost.st->codecpar;
+  AVRational tb = ost.st->time_base;
+  for (media::BsfPtr& b : chain) {
+    int err = ff::avcodec_parameters_copy(b->par_in, par);
+    b->time_base_in = tb;
+    if (err >= 0) err = ff::av_bsf_init(b.get());
+    if (err < 0) throw FFmpegException(BsfFailure(b.get(), ost, err));
+    par = b->par_out;
+    tb = b->time_base_out;
+  }
+  if (!chain.empty() && ff::avcodec_parameters_copy(ost.st->codecpar, par) < 0)
+    throw FFmpegException(msg::kMallocFail);
+}
+
+void TCustomFFmpeg::FlushBitstreamFilters(TAVOutputStream& ost) {
+  if (!ost.setup->bitstream_filters.empty()) WriteFiltered(ost, nullptr, 0);
 }
 
 void TCustomFFmpeg::WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t first_filter) {
   std::vector<media::BsfPtr>& chain = ost.setup->bitstream_filters;
   if (first_filter < chain.size()) {
     AVBSFContext* bsf = chain[first_filter].get();
-    media::PacketPtr copy(ff::av_packet_clone(pkt));
-    int ret = copy ? ff::av_bsf_send_packet(bsf, copy.get()) : AVERROR(ENOMEM);
+    media::PacketPtr copy(pkt ? ff::av_packet_clone(pkt) : nullptr);
+    int ret = !pkt || copy ? ff::av_bsf_send_packet(bsf, copy.get()) : AVERROR(ENOMEM);
     if (ret < 0) {
-      const std::string m = Format(msg::kBsfFailed, bsf->filter->name, ost.st->index,
-                                   ost.setup->stream_copy ? "copy" : ost.enc->codec->name) +
-                            media::ErrorCodeText(ret);
+      const std::string m = BsfFailure(bsf, ost, ret);
       if (Fexit_on_error) throw FFmpegException(m);
       LogF(llError, "%s", m.c_str());
       WriteFiltered(ost, pkt, first_filter + 1);  // the packet continues unfiltered
       return;
     }
-    ff::av_packet_unref(pkt);
+    if (pkt) ff::av_packet_unref(pkt);
     media::PacketPtr out = media::MakePacket();
     while (ff::av_bsf_receive_packet(bsf, out.get()) == 0) {
       out->stream_index = ost.st->index;
       WriteFiltered(ost, out.get(), first_filter + 1);
       ff::av_packet_unref(out.get());
     }
+    // At the end, what this filter held back has gone on; the next ones are drained in turn.
+    if (!pkt) WriteFiltered(ost, nullptr, first_filter + 1);
     return;
   }
+  if (!pkt) return;
   const int ret = ff::av_interleaved_write_frame(Foutput_files[ost.file_index]->ctx.get(), pkt);
   if (ret < 0) throw FFmpegException(media::LibErrorText(msg::kWriteFrame, ret));
 }
 
+void TCustomFFmpeg::SwitchSegment(TTranscodeState& r, int next) {
+  const size_t width = Foutput_files[0]->streams.size();
+  const size_t first = static_cast<size_t>(r.segment) * width;
+  double end = 0;
+  for (size_t i = first; i < first + width; ++i) {
+    TAVOutputStream& o = *r.ost[i];
+    TAVOutputStream& n = *r.ost[i + (next - r.segment) * width];
+    // Audio the encoder has not taken yet goes on with the next input, in front of its own.
+    if (o.encoding_needed && o.enc && o.enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+      DrainResampler(r, o);
+      std::swap(n.fifo, o.fifo);
+    }
+    end = std::max(end, o.last_pts_us / 1e6);
+    o.show_fps = false;
+    n.sync_opts = o.sync_opts;
+    n.frame_number = o.frame_number;
+    n.last_pts_us = o.last_pts_us;
+    n.show_fps = true;
+  }
+  Finput_files_ts_offset[next] += std::llround(end * 1000000.0);
+}
+
+void TCustomFFmpeg::DrainResampler(TTranscodeState& r, TAVOutputStream& ost) {
+  AVCodecContext* enc = ost.enc;
+  if (!ost.resample || !ost.conv_buf) return;
+  for (;;) {
+    const int got = ff::swr_convert(ost.resample.get(), ost.conv_buf, ost.conv_samples, nullptr, 0);
+    if (got <= 0) break;
+    if (enc->frame_size > 1) {
+      if (ff::av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_buf), got) <
+          got)
+        throw FFmpegException(msg::kFifoRealloc);
+      continue;
+    }
+    AVFrame* f = ost.audio_frame.get();
+    ff::av_frame_unref(f);
+    f->nb_samples = got;
+    f->format = enc->sample_fmt;
+    ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
+    f->sample_rate = enc->sample_rate;
+    if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
+    ff::av_samples_copy(f->extended_data, ost.conv_buf, 0, 0, got, enc->ch_layout.nb_channels,
+                        enc->sample_fmt);
+    f->pts = ost.sync_opts;
+    EncodeAndWrite(r, ost, f);
+    ost.sync_opts += got;
+  }
+  ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, enc->sample_rate);
+}
+
 void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
+  // In join mode the streams in use are those of the last input read; they share the encoders
+  // opened for the first.
   const size_t width = FJoinMode ? Foutput_files[0]->streams.size() : r.ost.size();
-  for (size_t i = 0; i < r.ost.size() && i < width; ++i) {
+  const size_t first = FJoinMode ? static_cast<size_t>(r.segment) * width : 0;
+  for (size_t i = first; i < r.ost.size() && i < first + width; ++i) {
     TAVOutputStream& ost = *r.ost[i];
-    if (!ost.encoding_needed || !ost.opened || !ost.enc) continue;
+    if (!ost.encoding_needed || !r.ost[i - first]->opened || !ost.enc) continue;
     AVCodecContext* enc = ost.enc;
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
       // What the resampler still holds, then the FIFO's last partial frame.
-      if (ost.resample && ost.conv_buf && enc->frame_size > 1) {
-        for (;;) {
-          const int got =
-              ff::swr_convert(ost.resample.get(), ost.conv_buf, ost.conv_samples, nullptr, 0);
-          if (got <= 0) break;
-          ff::av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_buf), got);
-        }
-      }
-      const int left = enc->frame_size > 1 ? ff::av_audio_fifo_size(ost.fifo.get()) : 0;
-      if (left > 0) {
+      DrainResampler(r, ost);
+      // The drained samples may make more than one frame; the last one is short or padded.
+      int left = 0;
+      while (enc->frame_size > 1 && (left = ff::av_audio_fifo_size(ost.fifo.get())) > 0) {
+        const int take = std::min(left, enc->frame_size);
         AVFrame* f = ost.audio_frame.get();
         const bool small_last = enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
-        const int n = small_last ? left : enc->frame_size;
+        const int n = small_last ? take : enc->frame_size;
         ff::av_frame_unref(f);
         f->nb_samples = n;
         f->format = enc->sample_fmt;
         ff::av_channel_layout_copy(&f->ch_layout, &enc->ch_layout);
         f->sample_rate = enc->sample_rate;
         if (ff::av_frame_get_buffer(f, 0) < 0) throw FFmpegException(msg::kAudioEncodingFailed);
-        ff::av_samples_set_silence(f->data, 0, n, enc->ch_layout.nb_channels, enc->sample_fmt);
-        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->data), left);
+        ff::av_samples_set_silence(f->extended_data, 0, n, enc->ch_layout.nb_channels,
+                                   enc->sample_fmt);
+        ff::av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(f->extended_data), take);
         f->pts = ost.sync_opts;
         EncodeAndWrite(r, ost, f);
-        ost.sync_opts += left;
+        ost.sync_opts += take;
         ost.last_pts_us = ff::av_rescale(ost.sync_opts, 1000000, enc->sample_rate);
         ff::av_frame_unref(f);
       }

@@ -1,5 +1,7 @@
 #include "engine/ffmpeg_presets.h"
 
+#include "engine/text_utils.h"
+
 #include <strings.h>
 
 #include <cctype>
@@ -184,33 +186,6 @@ constexpr TOptionsPreset kPresets[] = {
      "qfactor=0.71\nb_strategy=2\nqcomp=0.6\nqmin=10\nqmax=51\nqdiff=4\nbf=8\nrefs=1\ndirectpred="
      "3\ntrellis=0\nflags2=-bpyramid-wpred-mixed_refs-dct8x8+fastpskip\nwpredp=2\n"},
 };
-
-// Trims blanks and control characters at both ends.
-std::string TrimControls(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-// CR LF and lone CR become LF.
-std::string NormaliseLineBreaks(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\r') {
-      out += '\n';
-      if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-bool SameText(const std::string& a, const char* b) {
-  return strcasecmp(a.c_str(), b) == 0;
-}
 
 }  // namespace
 

@@ -80,13 +80,11 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file) {
   // What the user's text can get wrong is checked before the stream is added.
   AVCodecID id = AV_CODEC_ID_NONE;
   const AVCodec* enc = nullptr;
-  const AVCodec* by_name = nullptr;
   std::vector<TRcOverride> overrides;
   if (!copy) {
     if (!Fvideo_codec_name.empty()) {
       if (!CheckCodecName(Fvideo_codec_name, AVMEDIA_TYPE_VIDEO, true, &id, &enc))
         throw FFmpegException(FLastErrMsg);
-      by_name = enc;
     } else {
       id = ff::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_VIDEO);
       enc = ff::avcodec_find_encoder(id);
@@ -179,7 +177,6 @@ void TCustomFFmpeg::NewVideoStream(TOutputFile& file) {
     if (Fdo_pass == 1) c->flags |= AV_CODEC_FLAG_PASS1;
     if (Fdo_pass == 2) c->flags |= AV_CODEC_FLAG_PASS2;
   }
-  Foutput_codecs.push_back(by_name);
   if (!Fvideo_language.empty()) {
     ff::av_dict_set(&st->metadata, "language", Fvideo_language.c_str(), 0);
     Fvideo_language.clear();
@@ -195,12 +192,10 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file) {
   const bool copy = Faudio_stream_copy != 0;
   AVCodecID id = AV_CODEC_ID_NONE;
   const AVCodec* enc = nullptr;
-  const AVCodec* by_name = nullptr;
   if (!copy) {
     if (!Faudio_codec_name.empty()) {
       if (!CheckCodecName(Faudio_codec_name, AVMEDIA_TYPE_AUDIO, true, &id, &enc))
         throw FFmpegException(FLastErrMsg);
-      by_name = enc;
     } else {
       id = ff::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_AUDIO);
       enc = ff::avcodec_find_encoder(id);
@@ -258,7 +253,6 @@ void TCustomFFmpeg::NewAudioStream(TOutputFile& file) {
     }
     if (c->sample_rate > 0) c->time_base = AVRational{1, c->sample_rate};
   }
-  Foutput_codecs.push_back(by_name);
   if (!Faudio_language.empty()) {
     ff::av_dict_set(&st->metadata, "language", Faudio_language.c_str(), 0);
     Faudio_language.clear();
@@ -294,12 +288,10 @@ void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file) {
   const bool copy = Fsubtitle_stream_copy != 0;
   AVCodecID id = AV_CODEC_ID_NONE;
   const AVCodec* enc = nullptr;
-  const AVCodec* by_name = nullptr;
   if (!copy) {
     if (!Fsubtitle_codec_name.empty()) {
       if (!CheckCodecName(Fsubtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, &id, &enc))
         throw FFmpegException(FLastErrMsg);
-      by_name = enc;
     } else {
       // Without a name the format's own subtitle codec is taken, as for video and audio.
       id = ff::av_guess_codec(oc->oformat, nullptr, oc->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
@@ -332,7 +324,6 @@ void TCustomFFmpeg::NewSubtitleStream(TOutputFile& file) {
                                    AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     ApplyEncoderOptions(s, mkSubtitle);
   }
-  Foutput_codecs.push_back(by_name);
   if (!Fsubtitle_language.empty()) {
     ff::av_dict_set(&s.st->metadata, "language", Fsubtitle_language.c_str(), 0);
     Fsubtitle_language.clear();

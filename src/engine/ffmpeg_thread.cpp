@@ -73,15 +73,13 @@ void TCustomFFmpeg::TConvertThreadDeleter::operator()(TConvertThread* t) const {
 // --- Control ---
 
 TConvertThread* TCustomFFmpeg::Thread() const {
-  return FThread.load();
+  return FConvertState.converting ? FConvertThread.get() : nullptr;
 }
 
 TConvertThread* TCustomFFmpeg::StartConvert(bool use_thread, TThreadPriority priority) {
   if (FConvertState.converting) return nullptr;
-  // DoTerminate writes FTerminated before it clears `converting`, so it is safe to read here;
-  // ResetState clears it for a job that is to run again.
-  FConvertState.terminated = FTerminated;
-  if (FTerminated) return nullptr;
+  // Terminated until ResetState: a job runs once.
+  if (FConvertState.terminated) return nullptr;
   const char* missing = Fnb_output_files == 0  ? msg::kNeedOutputFile
                         : Fnb_input_files == 0 ? msg::kNeedInputFile
                                                : nullptr;
@@ -93,11 +91,9 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool use_thread, TThreadPriority pri
     DoTerminate();
     return nullptr;
   }
-  FConverting = true;
   FConvertState.converting = true;
   FBroken = false;
   FFinished = false;
-  FTerminated = false;
   {
     std::lock_guard g(FConvertState.lock);
     FConvertState.paused = false;
@@ -111,7 +107,6 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool use_thread, TThreadPriority pri
   FPriority = priority;
   FStopEvent.Reset();
   FConvertThread.reset(new TConvertThread(this, priority));
-  FThread = FConvertThread.get();
   // Started at once: owners that only keep the job (the encoder's task list) need not start it.
   FConvertThread->Start();
   return FConvertThread.get();
@@ -123,13 +118,13 @@ void TCustomFFmpeg::PauseGate() {
 }
 
 void TCustomFFmpeg::Pause() {
-  if (!FThread.load() || !FConvertState.converting) return;
+  if (!FConvertThread || !FConvertState.converting) return;
   std::lock_guard g(FConvertState.lock);
   FConvertState.paused = true;
 }
 
 void TCustomFFmpeg::Resume() {
-  TConvertThread* t = FThread.load();
+  TConvertThread* t = Thread();
   if (!t) return;
   {
     std::lock_guard g(FConvertState.lock);
@@ -147,7 +142,7 @@ void TCustomFFmpeg::Stop(bool wait_for_stop) {
     FConvertState.paused = false;
   }
   FConvertState.cv.notify_all();
-  TConvertThread* t = FThread.load();
+  TConvertThread* t = Thread();  // a worker of a running job only: one that ended is not restarted
   if (t && !t->Started()) t->Start();  // a never-started worker ends at once and reports
   if (wait_for_stop && FConvertThread && !FConvertThread->IsCurrentThread()) {
     const bool main = runtime::IsMainThread();
@@ -191,10 +186,7 @@ void TCustomFFmpeg::Abort(bool wait) {
 }
 
 void TCustomFFmpeg::DoTerminate() {
-  FTerminated = true;
   FConvertState.terminated = true;
-  FConverting = false;
-  FThread = nullptr;
   FConvertState.converting = false;
   if (FOnTerminate) FOnTerminate(this);
 }

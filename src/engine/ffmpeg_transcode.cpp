@@ -22,10 +22,6 @@ using media::llInfo;
 using media::llVerbose;
 using runtime::Format;
 
-std::string TypeName(AVMediaType t) {
-  return media::MediaTypeName(static_cast<int>(t));
-}
-
 int64_t NowUs() {
   return ff::av_gettime();
 }
@@ -349,7 +345,11 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
         ost.resample_height = ch;
         ost.resample_pix_fmt = ipar->format;
         ost.enc_frame = media::MakeFrame();
-        if (FEnableFilter) BuildVideoFilters(ost, ist);
+        // A later input of a join meets an encoder already set up by the first.
+        const bool later_segment =
+            FJoinMode &&
+            &op - &r.ost[0] >= static_cast<ptrdiff_t>(Foutput_files[0]->streams.size());
+        if (FEnableFilter) BuildVideoFilters(ost, ist, later_segment);
         ist.decoding_needed = true;
         ost.encoding_needed = true;
         break;
@@ -392,9 +392,9 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
     if (!ost.encoding_needed) continue;
     if (FJoinMode && static_cast<int>(i) >= width) continue;
     const AVMediaType type = ost.enc->codec_type;
-    const AVCodec* codec = i < Foutput_codecs.size() && Foutput_codecs[i] ? Foutput_codecs[i]
-                           : ost.setup->encoder                           ? ost.setup->encoder
-                                                : ff::avcodec_find_encoder(ost.enc->codec_id);
+    // The stream's own record says which encoder it takes (by name, or the format's choice).
+    const AVCodec* codec =
+        ost.setup->encoder ? ost.setup->encoder : ff::avcodec_find_encoder(ost.enc->codec_id);
     if (!codec) {
       const std::string m = Format(msg::kEncoderNotFound, static_cast<int>(ost.enc->codec_id),
                                    ost.file_index, ost.index, TypeName(type).c_str());
@@ -423,6 +423,10 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
     }
     Fextra_size += ost.enc->extradata_size;
   }
+  // The bitstream filters, whose output parameters the muxer gets (shared by the segments of a
+  // join).
+  for (size_t i = 0; i < r.ost.size() && (!FJoinMode || static_cast<int>(i) < width); ++i)
+    InitBitstreamFilters(*r.ost[i]);
   // Join mode: the later segments share the streams of segment 0.
   for (size_t i = width; FJoinMode && i < r.ost.size(); ++i) {
     r.ost[i]->enc = r.ost[i % width]->enc;
@@ -504,6 +508,7 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
       LogF(llError, "%s: %s", m.c_str(), media::ErrorCodeText(err).c_str());
       throw FFmpegException(m);
     }
+    Foutput_files[j]->unfinished = true;
   }
 
   // An RTP session needs its description on the receiving side: log it when every output is one.

@@ -6,15 +6,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "decoder/rgb_convert.h"
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
 #include "media/ff_ptr.h"
+#include "media/ff_utils.h"
 #include "media/ffapi.h"
 
 namespace trelvix::engine {
+
+// The name of a media type as the messages show it ("Video", "Audio"...).
+inline std::string TypeName(AVMediaType t) {
+  return media::MediaTypeName(static_cast<int>(t));
+}
 
 struct TAVInputFile {
   bool eof_reached = false;
@@ -42,10 +49,6 @@ struct TAVInputStream {
   // Decoded audio as interleaved signed 16-bit (the form the hooks, volume and sync rules use).
   media::SwrPtr to_s16;
   int to_s16_rate = 0, to_s16_channels = 0, to_s16_fmt = -1;
-  // The filter graph's ends (the graph itself is the engine's Fgraph).
-  AVFilterContext* input_video_filter = nullptr;
-  AVFilterContext* out_video_filter = nullptr;
-  media::FramePtr filter_frame;
 };
 
 struct TAVOutputStream {
@@ -73,6 +76,13 @@ struct TAVOutputStream {
   media::SwsPtr img_resample_ctx;
   media::FramePtr pict_tmp;   // the scaled picture (encoder format and size)
   media::FramePtr enc_frame;  // the frame handed to the encoder (references, not copies)
+  // The stream's own video filter graph ("vfilters") between its source's decoder and its
+  // encoder, with its two ends; null without filters.
+  media::FilterGraphPtr filter_graph;
+  AVFilterContext* filter_src = nullptr;
+  AVFilterContext* filter_sink = nullptr;
+  media::FramePtr filter_frame;  // a picture pulled from the sink
+  bool filters_flushed = false;  // the end of the input was sent into the graph
 
   // Audio.
   bool audio_resample = false;
@@ -92,7 +102,6 @@ struct TAVOutputStream {
 
   FILE* logfile = nullptr;  // two-pass statistics of the first pass
   media::PacketPtr pkt;     // reused output packet
-  bool bsf_ready = false;   // the bitstream filters were initialised for the stream
 
   ~TAVOutputStream() {
     if (logfile) std::fclose(logfile);
@@ -116,6 +125,7 @@ struct TTranscodeState {
   decoder::TRGBConvertContext out_rgb{24};
   std::vector<int16_t> s16;  // decoded audio of the current block, interleaved 16-bit
   std::vector<int16_t> silence;
+  int segment = 0;  // join mode: the input being read, whose output streams are in use
   int64_t last_report = 0;
   int64_t preview_last_time = 0;
   bool bitmap_current = false;

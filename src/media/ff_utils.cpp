@@ -114,8 +114,14 @@ std::string ErrorCodeText(int code) {
       return "I/O error";
     case AVERROR(ENOENT):
       return "No such file or directory";
-    default:
-      return runtime::Format("Error number %d occurred", code);
+    default: {
+      // The library's own description, where it knows the code, says what went wrong.
+      std::string text = runtime::Format("Error number %d occurred", code);
+      char own[AV_ERROR_MAX_STRING_SIZE] = {};
+      if (ff::av_strerror && ff::av_strerror(code, own, sizeof own) == 0)
+        text += ": " + std::string(own);
+      return text;
+    }
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,6 +53,33 @@ struct EventLog {
       if (events[i] == e) return static_cast<int>(i);
     return -1;
   }
+};
+
+// Ends the process when the test has not finished in time: a deadlock fails instead of hanging.
+class Watchdog {
+ public:
+  explicit Watchdog(const char* what, int seconds = 90)
+      : thread_([this, what, seconds] {
+          std::unique_lock g(lock_);
+          if (!done_cv_.wait_for(g, std::chrono::seconds(seconds), [this] { return done_; })) {
+            std::fprintf(stderr, "deadlock: %s did not finish within %d s\n", what, seconds);
+            std::_Exit(1);
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard g(lock_);
+      done_ = true;
+    }
+    done_cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_cv_;
+  bool done_ = false;  // Guarded by lock_.
+  std::thread thread_;
 };
 
 class EncoderComponentTest : public ::testing::Test {
@@ -228,6 +258,98 @@ TEST_F(EncoderComponentTest, SynchronousStartRunsEveryTaskInsideStart) {
   EXPECT_EQ(log_.terminations[0].TaskIndex, 0);
   EXPECT_EQ(log_.terminations[1].TaskIndex, 1);
   EXPECT_EQ(log_.terminations.back().TaskIndex, -1);
+}
+
+// A preview handler runs on the main thread while the conversion thread waits for it; turning the
+// preview off from there (or anywhere on the main thread meanwhile) must not wait for that thread.
+TEST_F(EncoderComponentTest, PreviewCanBeSwitchedFromTheMainThreadWhileAHandlerRuns) {
+  struct Case {
+    const char* name;
+    bool bitmap;  // SetPreviewBitmap (else SetPreview) inside the handler
+    bool value;
+  };
+  for (const Case& c : {Case{"bitmap off", true, false}, Case{"bitmap on again", true, true},
+                        Case{"window preview off", false, false}}) {
+    SCOPED_TRACE(c.name);
+    log_.final_seen = false;
+    const std::string out = tmp_.File(std::string("preview-") + c.name + ".mp4");
+    AddConversion(Clip("in.mkv", 2), out);
+    std::atomic<int> previews{0};
+    enc_.SetPreviewBitmap(true);
+    enc_.SetOnPreviewBitmap([&](runtime::TObject*, const TPreviewInfo& info) {
+      EXPECT_TRUE(runtime::IsMainThread());
+      EXPECT_NE(info.Bitmap, nullptr);
+      ++previews;
+      if (c.bitmap)
+        enc_.SetPreviewBitmap(c.value);
+      else
+        enc_.SetPreview(c.value);
+    });
+    {
+      Watchdog watchdog("a preview change during a preview event");
+      enc_.Start(1);
+      WaitForFinal();
+    }
+    EXPECT_GE(previews.load(), 1);
+    // Switched off on the first preview: no further previews of that kind were sent.
+    if (c.bitmap && !c.value) {
+      EXPECT_EQ(previews.load(), 1);
+    }
+    ASSERT_FALSE(log_.terminations.empty());
+    EXPECT_TRUE(log_.terminations[0].Finished);
+    EXPECT_GT(fixtures::DecodeVideoFrames(out).size(), 40u);
+    enc_.ClearTasks();
+    enc_.SetOnPreviewBitmap(nullptr);
+    enc_.SetPreviewBitmap(false);
+    std::lock_guard g(log_.lock);
+    log_.terminations.clear();
+    log_.events.clear();
+  }
+}
+
+// In synchronous mode the termination handler runs inside Start: one that raises must still let
+// the run finish, every task run, and the component return to idle.
+TEST_F(EncoderComponentTest, SynchronousRunEndsWhenTheTerminationHandlerRaises) {
+  struct Case {
+    const char* name;
+    int raise_on;  // task index whose event raises; -1: the final event
+  };
+  for (const Case& c : {Case{"first task", 0}, Case{"last task", 1}, Case{"final event", -1}}) {
+    SCOPED_TRACE(c.name);
+    capture_.Allow("handler failed");
+    std::vector<int> seen;
+    enc_.SetOnTerminate([&](runtime::TObject*, const TTerminateInfo& t) {
+      seen.push_back(t.TaskIndex);
+      if (t.TaskIndex == c.raise_on) throw std::runtime_error("handler failed");
+    });
+    AddConversion(Clip("a.mkv", 0.5), tmp_.File("a.mp4"));
+    AddConversion(Clip("b.mkv", 0.5), tmp_.File("b.mp4"));
+    try {
+      enc_.Start(0);
+    } catch (const std::exception&) {
+      // Where the handler's failure surfaces is not the point here.
+    }
+    EXPECT_TRUE(enc_.Terminated());
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, -1}));
+    EXPECT_NO_THROW(enc_.ClearTasks());
+    EXPECT_FALSE(enc_.Working());
+  }
+}
+
+// The verbosity a task runs with is the component's when it starts.
+TEST_F(EncoderComponentTest, TasksRunWithTheVerbosityOfTheStart) {
+  for (const int verbose : {-1, 1}) {
+    SCOPED_TRACE(verbose);
+    enc_.SetVerbose(verbose == 1 ? -1 : 1);
+    AddConversion(Clip("in.mkv", 0.5), tmp_.File("out.mp4"));
+    enc_.SetVerbose(verbose);
+    capture_.Clear();
+    enc_.Start(0);
+    WaitForFinal();
+    EXPECT_EQ(capture_.Contains("Stream mapping:"), verbose >= 0);
+    enc_.ClearTasks();
+    log_.final_seen = false;
+  }
 }
 
 }  // namespace

@@ -715,7 +715,7 @@ TEST_F(Convert, FailureTexts) {
          ASSERT_GT(e.OpenOutputFile("/dev/full"), 0) << e.LastErrMsg();
        },
        // Written through the muxer's buffer, the failure shows when it is flushed.
-       "Error number -28 occurred"},
+       "Error number -28 occurred: No space left on device"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

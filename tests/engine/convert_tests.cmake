@@ -6,6 +6,10 @@ set_target_properties(trelvix_test_counthook PROPERTIES PREFIX "" OUTPUT_NAME co
 trelvix_add_gtest(engine_convert_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/convert_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/convert_options_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/video_filters_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/join_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/audio_out_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/damaged_input_test.cpp
   LIBS trelvix::engine trelvix::fixtures ${CMAKE_DL_LIBS}
   LABELS "unit;threads")
 add_dependencies(engine_convert_tests trelvix_test_counthook)

@@ -142,7 +142,6 @@ class TestEngine : public TCustomFFmpeg {
   using TCustomFFmpeg::FOnOutputVideoHook;
   using TCustomFFmpeg::Fopt_programid;
   using TCustomFFmpeg::Fopt_shortest;
-  using TCustomFFmpeg::Foutput_codecs;
   using TCustomFFmpeg::Fpass_logfilename_prefix;
   using TCustomFFmpeg::Fpgmyuv_compatibility_hack;
   using TCustomFFmpeg::Fqp_hist;

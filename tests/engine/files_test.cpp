@@ -295,9 +295,13 @@ TEST_F(Files, VideoStreamFromThePendingOptions) {
   EXPECT_EQ(Metadata(v.st->metadata, "language"), "eng");
   ASSERT_EQ(v.bitstream_filters.size(), 1u);
   EXPECT_TRUE(e.Fvideo_bitstream_filters.empty());
-  ASSERT_EQ(e.Foutput_codecs.size(), 2u);  // video by name, audio guessed
-  EXPECT_EQ(e.Foutput_codecs[0], v.encoder);
-  EXPECT_EQ(e.Foutput_codecs[1], nullptr);
+  // The encoder each stream opens: video by name, audio the format's own choice.
+  ASSERT_EQ(e.Output(0).streams.size(), 2u);
+  ASSERT_NE(v.encoder, nullptr);
+  EXPECT_STREQ(v.encoder->name, "libx264");
+  const TOutputStreamSetup& a = e.Stream(0, 1);
+  ASSERT_NE(a.encoder, nullptr);
+  EXPECT_EQ(a.encoder, ff::avcodec_find_encoder(a.codec->codec_id));
   // Used up by the stream.
   EXPECT_TRUE(e.Fvideo_codec_name.empty());
   EXPECT_TRUE(e.Fvideo_language.empty());
@@ -478,6 +482,39 @@ TEST_F(Files, OutputFailuresRegisterNothing) {
     EXPECT_EQ(e.nb_output_files(), 0);
     EXPECT_FALSE(Exists(c.file)) << c.file;
     EXPECT_TRUE(e.Flast_asked_format.empty());
+  }
+}
+
+// A failed output leaves nothing behind that a later output of the same job would pick up: the
+// retry converts with its own encoders.
+TEST_F(Files, ARetryAfterAFailedOutputUsesItsOwnEncoders) {
+  LogCapture log;
+  struct Case {
+    const char* failed_vcodec;
+    const char* failed_acodec;
+    const char* retry_vcodec;
+    const char* retry_acodec;
+  };
+  const Case cases[] = {{"libx264", "aac", "mpeg4", "mp2"}, {"mpeg4", "ac3", "libx264", "aac"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.failed_vcodec) + " then " + c.retry_vcodec);
+    TestEngine e;
+    ASSERT_TRUE(e.OpenInputFile(testing::AvClip()));
+    e.SetOption("vcodec", c.failed_vcodec);
+    e.SetOption("acodec", c.failed_acodec);
+    ASSERT_EQ(e.OpenOutputFile(dir_.File("no/such/dir/out.mkv")), -1);
+    e.SetOption("vcodec", c.retry_vcodec);
+    e.SetOption("acodec", c.retry_acodec);
+    const std::string out = dir_.File(std::string("retry-") + c.retry_vcodec + ".mkv");
+    ASSERT_EQ(e.OpenOutputFile(out), 1) << e.LastErrMsg();
+    e.StartConvert(false);
+    EXPECT_FALSE(e.FatalException()) << e.FatalMessage();
+    ASSERT_TRUE(Exists(out));
+    const fixtures::MediaSummary m = fixtures::ProbeFile(out);
+    ASSERT_NE(m.Video(), nullptr);
+    ASSERT_NE(m.Audio(), nullptr);
+    EXPECT_EQ(m.Video()->codec, c.retry_vcodec == std::string("libx264") ? "h264" : c.retry_vcodec);
+    EXPECT_EQ(m.Audio()->codec, c.retry_acodec);
   }
 }
 
