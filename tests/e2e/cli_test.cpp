@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <QTransform>
+
 #include "decoder/ff_decoder.h"
 #include "fixtures/fixtures.h"
 #include "fixtures/tracks.h"
@@ -396,6 +398,81 @@ TEST_P(CliFilmTracks, InfoListsTheTracksWithLanguagesAndFlags) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, CliFilmTracks, ::testing::Values("mkv", "mp4"));
+
+// The pictures of an output, each turned back by `turn` degrees (clockwise), and the number of
+// them whose frame-number pattern reads.
+int ReadableWhenTurnedBack(const std::string& file, int turn) {
+  decoder::TFFDecoder d;
+  if (!d.LoadFile(file)) return -1;
+  int readable = 0;
+  runtime::TBitmap bmp;
+  while (d.Decode()) {
+    d.CopyToBitmap(bmp);
+    const QImage back =
+        bmp.Image().transformed(QTransform().rotate(-turn)).convertToFormat(QImage::Format_RGB888);
+    if (fixtures::ReadFrameNumberRGB(back.constBits(), int(back.bytesPerLine()), 24, back.width(),
+                                     back.height()) >= 0)
+      ++readable;
+  }
+  return readable;
+}
+
+// A phone clip stored 640x360 with a display matrix that turns it upright.
+class CliPhoneClip : public CliTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default subtitle settings
+    clip_ = tmp_.File("phone.mp4");
+    fixtures::MakeRotatedClip(clip_, GetParam(),
+                              {.container = "mp4",
+                               .video_codec = "mpeg4",
+                               .audio_codec = "aac",
+                               .width = 640,
+                               .height = 360,
+                               .seconds = 2.0});
+  }
+  std::string clip_;
+};
+
+TEST_P(CliPhoneClip, ConvertsUprightWithTheTurnedShape) {
+  const CliResult r = Run({clip_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string out = tmp_.File("phone_(Trelvix)_iphone.mp4");
+  const fixtures::MediaSummary m = fixtures::ProbeFile(out);
+  ASSERT_NE(m.Video(), nullptr);
+  EXPECT_EQ(m.Video()->width, 480);
+  EXPECT_EQ(m.Video()->height, 320);
+  // 480x320 pixels shown 9:16.
+  const AVRational sar = m.Video()->sar;
+  ASSERT_GT(sar.num, 0);
+  EXPECT_NEAR(480.0 * sar.num / (320.0 * sar.den), 9.0 / 16.0, 0.01);
+  // The stored picture is in the output turned by the display matrix: turned back, every
+  // picture reads; as it is, none does.
+  const int frames = int(fixtures::DecodeVideoFrames(out).size());
+  EXPECT_GE(frames, 49);
+  EXPECT_EQ(ReadableWhenTurnedBack(out, GetParam()), frames);
+  EXPECT_EQ(ReadableWhenTurnedBack(out, 0), 0);
+}
+
+TEST_P(CliPhoneClip, SubtitlesAreDrawnUprightAtTheBottom) {
+  const std::string plain_dir = (tmp_.path() / "plain").string();
+  fs::create_directory(plain_dir);
+  const std::string plain_clip = plain_dir + "/phone.mp4";
+  fs::copy_file(clip_, plain_clip);
+  test::WriteFile(tmp_.File("phone.srt"),
+                  "1\r\n00:00:00,500 --> 00:00:01,500\r\nW pionie, na dole\r\n\r\n");
+  const CliResult with = Run({clip_, tmp_.File("phone.srt")});
+  ASSERT_EQ(with.exit_code, 0) << with.err;
+  const CliResult without = Run({"--no-auto-subtitles", plain_clip});
+  ASSERT_EQ(without.exit_code, 0) << without.err;
+  const std::string a = tmp_.File("phone_(Trelvix)_iphone.mp4");
+  const std::string b = plain_dir + "/phone_(Trelvix)_iphone.mp4";
+  // Drawn in the lower quarter of the upright picture, nothing in its upper half.
+  EXPECT_GT(LowerQuarterDifference(a, b, 1000000), 3.0);
+  EXPECT_LT(BandDifference(a, b, 1000000, 0.0, 0.5), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, CliPhoneClip, ::testing::Values(90, 270));
 
 }  // namespace
 }  // namespace trelvix
