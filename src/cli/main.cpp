@@ -1,13 +1,15 @@
 // trelvix-iphone-cli: converts one video into an MP4 an iPhone plays, from a terminal.
 //
-//   trelvix-iphone-cli [--lo] [--log-level LEVEL] [TRACK OPTIONS] VIDEO [SUBTITLES]
+//   trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] [TRACK OPTIONS]
+//                      VIDEO [SUBTITLES]
 //   trelvix-iphone-cli --info VIDEO
 //
 // SUBTITLES (.txt, .sub, .srt, .ssa, .ass, .smi) are burned into the picture with the subtitle
-// settings of the companion player, as the window does. Without SUBTITLES a text subtitle track
-// of VIDEO in the user's language (else one flagged default or forced) is burned in, unless
-// --no-auto-subtitles is given; the audio track in the user's language (else the default one)
-// is converted. The track options choose other tracks.
+// settings of the companion player, as the window does. Without SUBTITLES, a subtitle file beside
+// VIDEO with its base name is used when the companion player loads subtitles automatically
+// (its default), else a text subtitle track of VIDEO in the user's language (or one flagged
+// default or forced), unless --no-auto-subtitles is given. The audio track in the user's
+// language (else the default one) is converted. The track options choose other tracks.
 // The file is probed, the iPhone profile is built exactly as the window's Add file builds it, and
 // one worker thread converts it while the main thread shows progress and serves the events the
 // worker hands over. Ctrl+C stops the conversion cleanly (the output is finalised).
@@ -33,6 +35,7 @@
 #include "runtime/settings_store.h"
 #include "subtitles/embedded_subtitles.h"
 #include "subtitles/option_model.h"
+#include "subtitles/subtitle_beside.h"
 #include "subtitles/subtitle_hook.h"
 
 namespace {
@@ -53,15 +56,17 @@ constexpr char kUsage[] =
     "       trelvix-iphone-cli --help | --version\n"
     "\n"
     "Converts VIDEO into an MP4 file an iPhone plays (H.264 480x320 at 25 fps, AAC stereo),\n"
-    "with SUBTITLES burned into the picture when given (else a text subtitle track of VIDEO\n"
-    "in your language, or one flagged default or forced), and the audio track in your\n"
-    "language (else the one flagged default),\n"
+    "with SUBTITLES burned into the picture when given (else those of a subtitle file beside\n"
+    "VIDEO with the same base name, such as VIDEO.srt, or a text subtitle track of VIDEO in\n"
+    "your language or flagged default or forced), and the audio track in your language\n"
+    "(else the one flagged default),\n"
     "written next to it as NAME_(Trelvix)_iphone.mp4.\n"
     "\n"
     "  --lo              lower quality, smaller file (default: high quality)\n"
     "  --log-level LEVEL quiet, panic, fatal, error, warning, info, verbose, debug or a number\n"
     "                    (default: error)\n"
-    "  --no-auto-subtitles  burn in no subtitle track of VIDEO unless one is asked for\n"
+    "  --no-auto-subtitles  pick neither a subtitle file beside VIDEO nor a subtitle track\n"
+    "                    of VIDEO on its own\n"
     "  --audio-track N   convert the N-th audio track of VIDEO (from 1)\n"
     "  --audio-lang CODE convert the first audio track in that language (pl, pol, en, eng ...)\n"
     "  --subtitle-track N    burn in the N-th subtitle track of VIDEO (from 1; text tracks only)\n"
@@ -116,10 +121,10 @@ int ParseArgs(int argc, char** argv, Options& o) {
       return -1;
     } else if (a == "--lo") {
       o.lo = true;
-    } else if (a == "--info") {
-      o.info = true;
     } else if (a == "--no-auto-subtitles") {
       o.auto_subtitles = false;
+    } else if (a == "--info") {
+      o.info = true;
     } else if (a == "--audio-track" || a == "--subtitle-track") {
       std::string value;
       profile::TTrackRequest& r = a == "--audio-track" ? o.audio : o.subtitle;
@@ -238,20 +243,25 @@ int Run(const Options& o) {
     probe.CloseFile();
     return 2;
   }
-  bool with_subtitles = o.files.size() > 1;
+  QString sub = o.files.size() > 1 ? QString::fromStdString(o.files[1]) : QString();
+  if (sub.isEmpty() && o.auto_subtitles && subtitle_options.Settings().CLoadTXT) {
+    sub = subtitles::FindSubtitleBeside(QString::fromStdString(video));
+    if (!sub.isEmpty()) std::fprintf(stderr, "Subtitles: %s\n", sub.toStdString().c_str());
+  }
+  // A subtitle file wins over the video's own tracks.
+  bool with_subtitles = !sub.isEmpty();
   if (!with_subtitles && !LoadSubtitleTrack(o, probe, language, subtitle_options, with_subtitles))
     return 2;
-  if (o.files.size() > 1) {
-    const QString sub = QString::fromStdString(o.files[1]);
+  if (!sub.isEmpty()) {
     if (!subtitles::IsSubtitleFileName(sub)) {
       std::fprintf(stderr, "Not a subtitle file (.txt, .sub, .srt, .ssa, .ass, .smi): %s\n",
-                   o.files[1].c_str());
+                   sub.toStdString().c_str());
       probe.CloseFile();
       return 2;
     }
     const subtitles::TLoadTXTResult loaded = subtitle_options.LoadTXT(sub);
     if (!loaded.Loaded) {
-      std::fprintf(stderr, "Subtitles not loaded from %s%s%s\n", o.files[1].c_str(),
+      std::fprintf(stderr, "Subtitles not loaded from %s%s%s\n", sub.toStdString().c_str(),
                    loaded.Error.isEmpty() ? "" : ": ", loaded.Error.toStdString().c_str());
       probe.CloseFile();
       return 1;

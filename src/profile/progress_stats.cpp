@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "runtime/locale_utils.h"
+#include "profile/duration_text.h"
 
 namespace trelvix::profile {
 
@@ -32,11 +32,8 @@ void TProgressStatistics::Tick(double now, int64_t position, int64_t total) {
 
 std::string RemainingTimeText(int64_t remaining_ms) {
   if (remaining_ms < 0 || remaining_ms >= int64_t{24} * 3600000) return kUnknownRemaining;
-  const int hours = static_cast<int>(remaining_ms / 3600000);
-  const int minutes = static_cast<int>((remaining_ms - hours * int64_t{3600000}) / 60000);
-  const int seconds =
-      static_cast<int>((remaining_ms - hours * int64_t{3600000} - minutes * int64_t{60000}) / 1000);
-  const std::optional<std::string> formatted = runtime::FormatLongTime(hours, minutes, seconds);
+  // Whole seconds: the milliseconds are dropped, as the estimate shows no fraction.
+  const std::optional<std::string> formatted = LocaleDurationText(remaining_ms / 1000 * 1000);
   if (!formatted) return kUnknownRemaining;
   std::string text = *formatted;
   if (text.compare(0, 2, "00") == 0) text = text.substr(3, 10);

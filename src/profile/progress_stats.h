@@ -37,7 +37,8 @@ class TProgressStatistics {
   std::string remaining_;
 };
 
-// "(-" + the remaining time + ")" for a count of milliseconds; kUnknownRemaining when it cannot be
+// "(-" + the remaining time + ")" for a count of milliseconds, in the locale's duration style
+// (LocaleDurationText) with a leading "00" hour dropped; kUnknownRemaining when it cannot be
 // shown (negative, 24 hours or more).
 std::string RemainingTimeText(int64_t remaining_ms);
 // (current x 100) div total, truncated; -1 when the total is unknown (0 or less).

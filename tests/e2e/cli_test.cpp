@@ -249,6 +249,30 @@ TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
   EXPECT_EQ(fixtures::DecodeVideoFrames(a).size(), fixtures::DecodeVideoFrames(b).size());
 }
 
+TEST_F(CliTest, ASubtitleFileBesideTheVideoIsBurnedInUnlessTurnedOff) {
+  setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default settings load subtitles
+  for (const char* sub : {"auto", "off", "plain"}) fs::create_directory(tmp_.path() / sub);
+  const auto in = [&](const char* sub) { return (tmp_.path() / sub / "film.mkv").string(); };
+  const auto out = [&](const char* sub) {
+    return (tmp_.path() / sub / "film_(Trelvix)_iphone.mp4").string();
+  };
+  for (const char* sub : {"auto", "off", "plain"})
+    fixtures::MakeClip(
+        in(sub),
+        {.container = "mkv", .video_codec = "mpeg4", .audio_codec = "aac", .seconds = 4.0});
+  for (const char* sub : {"auto", "off"})  // the extension's letter case does not matter
+    test::WriteFile((tmp_.path() / sub / "film.SRT").string(),
+                    "1\r\n00:00:02,000 --> 00:00:03,000\r\nObok filmu\r\n\r\n");
+  const CliResult automatic = Run({in("auto")});
+  ASSERT_EQ(automatic.exit_code, 0) << automatic.err;
+  EXPECT_NE(automatic.err.find("film.SRT"), std::string::npos) << automatic.err;
+  const CliResult off = Run({"--no-auto-subtitles", in("off")});
+  ASSERT_EQ(off.exit_code, 0) << off.err;
+  ASSERT_EQ(Run({in("plain")}).exit_code, 0);
+  EXPECT_GT(LowerQuarterDifference(out("auto"), out("plain"), 2200000), 3.0);
+  EXPECT_LT(LowerQuarterDifference(out("off"), out("plain"), 2200000), 1.5);
+}
+
 TEST_F(CliTest, InterruptStopsCleanlyWithAFinalisedOutput) {
   const std::string in = tmp_.File("long.mkv");
   fixtures::MakeClip(in, {.container = "mkv",
