@@ -5,6 +5,8 @@
 
 #include "decoder/custom_decoder.h"
 #include "profile/output_naming.h"
+#include "profile/track_choice.h"
+#include "runtime/locale_utils.h"
 
 namespace trelvix::profile {
 
@@ -33,10 +35,13 @@ void TIPhoneProfile::BuildOutputOptions(encoder::TOutputOptions& out) const {
   out.FileName = OutputFileName(FDecoder->FileName(), out.FileExt);
   // A chosen audio track is mapped explicitly, with the first video stream before it (the
   // output's streams are video, then audio).
-  if (FAudioStream >= 0) {
+  const int audio = FAudioStream != kAutoAudioStream
+                        ? FAudioStream
+                        : ChooseAudioTrack(*FDecoder, {}, runtime::UserLanguage()).StreamIndex;
+  if (audio >= 0) {
     if (FDecoder->FirstVideoStreamIndex() >= 0)
       out.ExtOptions += "\nmap=0:" + std::to_string(FDecoder->FirstVideoStreamIndex());
-    out.ExtOptions += "\nmap=0:" + std::to_string(FAudioStream);
+    out.ExtOptions += "\nmap=0:" + std::to_string(audio);
   }
 }
 

@@ -7,6 +7,7 @@
 #include "decoder/custom_decoder.h"
 #include "fixtures/tracks.h"
 #include "media/ff_load.h"
+#include "profile/iphone_profile.h"
 #include "profile/track_choice.h"
 #include "support/temp_dir.h"
 
@@ -117,6 +118,31 @@ TEST_P(TrackChoice, TrackListNamesEveryTrackWithItsLanguageAndFlags) {
                                   "Audio track 2: stream #2, language pol\n"
                                   "Subtitle track 1: stream #3, language pol" +
                                   (GetParam() == "mp4" ? ", default" : "") + ", " + codec + "\n");
+}
+
+TEST_P(TrackChoice, TheProfileMapsTheTrackOfTheUsersLanguage) {
+  decoder::TCustomDecoder d;
+  ASSERT_TRUE(d.LoadFile(dir_->File("film." + GetParam()))) << d.LastErrMsg();
+  TIPhoneProfile profile;
+  profile.SetSourceDecoder(&d);
+  encoder::TOutputOptions out;
+  struct Case {
+    QLocale locale;
+    int set;  // SetAudioStream, or the automatic choice
+    const char* maps;
+  };
+  for (const Case& c : {Case{QLocale(QLocale::Polish), TIPhoneProfile::kAutoAudioStream,
+                             "vpre=ipod640\nmap=0:0\nmap=0:2"},
+                        Case{QLocale(QLocale::English), TIPhoneProfile::kAutoAudioStream,
+                             "vpre=ipod640\nmap=0:0\nmap=0:1"},
+                        Case{QLocale(QLocale::Polish), 1, "vpre=ipod640\nmap=0:0\nmap=0:1"},
+                        Case{QLocale(QLocale::Polish), -1, "vpre=ipod640"}}) {
+    QLocale::setDefault(c.locale);
+    profile.SetAudioStream(c.set);
+    profile.BuildOutputOptions(out);
+    EXPECT_EQ(out.ExtOptions, c.maps) << c.locale.name().toStdString() << " " << c.set;
+  }
+  QLocale::setDefault(QLocale::system());
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, TrackChoice, ::testing::Values("mkv", "mp4"));
