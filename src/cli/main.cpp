@@ -1,12 +1,15 @@
 // trelvix-iphone-cli: converts one video into an MP4 an iPhone plays, from a terminal.
 //
-//   trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] VIDEO [SUBTITLES]
+//   trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles] [TRACK OPTIONS]
+//                      VIDEO [SUBTITLES]
 //   trelvix-iphone-cli --info VIDEO
 //
 // SUBTITLES (.txt, .sub, .srt, .ssa, .ass, .smi) are burned into the picture with the subtitle
 // settings of the companion player, as the window does. Without SUBTITLES, a subtitle file beside
 // VIDEO with its base name is used when the companion player loads subtitles automatically
-// (its default), unless --no-auto-subtitles is given.
+// (its default), else a text subtitle track of VIDEO in the user's language (or one flagged
+// default or forced), unless --no-auto-subtitles is given. The audio track in the user's
+// language (else the default one) is converted. The track options choose other tracks.
 // The file is probed, the iPhone profile is built exactly as the window's Add file builds it, and
 // one worker thread converts it while the main thread shows progress and serves the events the
 // worker hands over. Ctrl+C stops the conversion cleanly (the output is finalised).
@@ -24,10 +27,13 @@
 #include "encoder/ff_encode.h"
 #include "media/ff_log.h"
 #include "profile/iphone_profile.h"
+#include "profile/track_choice.h"
 #include "runtime/application.h"
 #include "runtime/file_utils.h"
+#include "runtime/locale_utils.h"
 #include "runtime/main_thread.h"
 #include "runtime/settings_store.h"
+#include "subtitles/embedded_subtitles.h"
 #include "subtitles/option_model.h"
 #include "subtitles/subtitle_beside.h"
 #include "subtitles/subtitle_hook.h"
@@ -44,28 +50,64 @@ void OnSignal(int) {
 
 constexpr char kUsage[] =
     "Usage: trelvix-iphone-cli [--lo] [--log-level LEVEL] [--no-auto-subtitles]\n"
-    "                          VIDEO [SUBTITLES]\n"
+    "                          [--audio-track N | --audio-lang CODE]\n"
+    "                          [--subtitle-track N | --subtitle-lang CODE] VIDEO [SUBTITLES]\n"
     "       trelvix-iphone-cli --info VIDEO\n"
     "       trelvix-iphone-cli --help | --version\n"
     "\n"
     "Converts VIDEO into an MP4 file an iPhone plays (H.264 480x320 at 25 fps, AAC stereo),\n"
     "with SUBTITLES burned into the picture when given (else those of a subtitle file beside\n"
-    "VIDEO with the same base name, such as VIDEO.srt),\n"
+    "VIDEO with the same base name, such as VIDEO.srt, or a text subtitle track of VIDEO in\n"
+    "your language or flagged default or forced), and the audio track in your language\n"
+    "(else the one flagged default),\n"
     "written next to it as NAME_(Trelvix)_iphone.mp4.\n"
     "\n"
     "  --lo              lower quality, smaller file (default: high quality)\n"
     "  --log-level LEVEL quiet, panic, fatal, error, warning, info, verbose, debug or a number\n"
     "                    (default: error)\n"
-    "  --no-auto-subtitles  do not look for a subtitle file beside VIDEO\n"
-    "  --info            print the description of VIDEO and exit\n";
+    "  --no-auto-subtitles  pick neither a subtitle file beside VIDEO nor a subtitle track\n"
+    "                    of VIDEO on its own\n"
+    "  --audio-track N   convert the N-th audio track of VIDEO (from 1)\n"
+    "  --audio-lang CODE convert the first audio track in that language (pl, pol, en, eng ...)\n"
+    "  --subtitle-track N    burn in the N-th subtitle track of VIDEO (from 1; text tracks only)\n"
+    "  --subtitle-lang CODE  burn in the first text subtitle track in that language\n"
+    "  --info            print the description of VIDEO and its tracks, and exit\n";
 
 struct Options {
   bool lo = false;
   bool info = false;
   bool auto_subtitles = true;
+  profile::TTrackRequest audio;
+  profile::TTrackRequest subtitle;
   std::string log_level = "error";
   std::vector<std::string> files;
 };
+
+// The value after option i (advancing i); false when there is none.
+bool OptionValue(int argc, char** argv, int& i, std::string& value) {
+  if (i + 1 >= argc) {
+    std::fprintf(stderr, "%s needs a value\n%s", argv[i], kUsage);
+    return false;
+  }
+  value = argv[++i];
+  return true;
+}
+
+// A track number from 1; false (with a message) for anything else.
+bool TrackNumber(const std::string& option, const std::string& text, int& number) {
+  size_t used = 0;
+  try {
+    number = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || number < 1) {
+    std::fprintf(stderr, "%s needs a track number from 1, not \"%s\"\n", option.c_str(),
+                 text.c_str());
+    return false;
+  }
+  return true;
+}
 
 // 0: go on; otherwise the exit code.
 int ParseArgs(int argc, char** argv, Options& o) {
@@ -83,12 +125,19 @@ int ParseArgs(int argc, char** argv, Options& o) {
       o.auto_subtitles = false;
     } else if (a == "--info") {
       o.info = true;
-    } else if (a == "--log-level") {
-      if (++i >= argc) {
-        std::fprintf(stderr, "--log-level needs a value\n%s", kUsage);
+    } else if (a == "--audio-track" || a == "--subtitle-track") {
+      std::string value;
+      profile::TTrackRequest& r = a == "--audio-track" ? o.audio : o.subtitle;
+      if (!OptionValue(argc, argv, i, value) || !TrackNumber(a, value, r.Track)) return 2;
+    } else if (a == "--audio-lang" || a == "--subtitle-lang") {
+      profile::TTrackRequest& r = a == "--audio-lang" ? o.audio : o.subtitle;
+      if (!OptionValue(argc, argv, i, r.Language)) return 2;
+      if (profile::LanguageOfCode(r.Language) == QLocale::AnyLanguage) {
+        std::fprintf(stderr, "%s: unknown language code \"%s\"\n", a.c_str(), r.Language.c_str());
         return 2;
       }
-      o.log_level = argv[i];
+    } else if (a == "--log-level") {
+      if (!OptionValue(argc, argv, i, o.log_level)) return 2;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "unknown option %s\n%s", a.c_str(), kUsage);
       return 2;
@@ -110,6 +159,40 @@ struct RunResult {
   bool exception = false;
   std::string message;
 };
+
+// Without a subtitle file: the subtitle track asked for, or the automatic one unless that is
+// switched off, read into the timetable on a worker thread. False (the file closed, a message
+// given) when a requested track cannot be used.
+bool LoadSubtitleTrack(const Options& o, decoder::TCustomDecoder& probe, QLocale::Language language,
+                       subtitles::TOptionModel& subtitle_options, bool& with_subtitles) {
+  const bool requested = o.subtitle.Track != 0 || !o.subtitle.Language.empty();
+  if (!requested && !o.auto_subtitles) return true;
+  const profile::TTrackChoice choice = profile::ChooseSubtitleTrack(probe, o.subtitle, language);
+  const std::string video = o.files[0];
+  if (choice.Error.empty() && choice.StreamIndex >= 0) {
+    subtitles::TEmbeddedSubtitles track =
+        subtitles::LoadEmbeddedSubtitlesAsync(video, choice.StreamIndex,
+                                              subtitle_options.FrameRate())
+            .get();
+    if (!track.Error.isEmpty()) {
+      std::fprintf(stderr, "%s\n", track.Error.toStdString().c_str());
+      if (requested) probe.CloseFile();
+      return !requested;
+    }
+    if (track.Result.Loaded) {
+      subtitle_options.TimeTXTEditor() = std::move(track.Timetable);
+      with_subtitles = true;
+      std::fprintf(stderr, "Subtitles: stream #%d of %s\n", choice.StreamIndex, video.c_str());
+    }
+    return true;
+  }
+  if (!choice.Error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", video.c_str(), choice.Error.c_str());
+    probe.CloseFile();
+    return false;
+  }
+  return true;
+}
 
 int Run(const Options& o) {
   media::TFFLogger logger;
@@ -142,7 +225,7 @@ int Run(const Options& o) {
     return 1;
   }
   if (o.info) {
-    std::printf("%s\n", probe.FileInfoText().c_str());
+    std::printf("%s\n%s", probe.FileInfoText().c_str(), profile::TrackListText(probe).c_str());
     probe.CloseFile();
     return 0;
   }
@@ -153,13 +236,23 @@ int Run(const Options& o) {
   subtitle_options.SetFrameRate(stream0.FrameRate.den > 0 && stream0.FrameRate.num > 0
                                     ? double(stream0.FrameRate.num) / stream0.FrameRate.den
                                     : 1.0);
+  const QLocale::Language language = runtime::UserLanguage();
+  const profile::TTrackChoice audio = profile::ChooseAudioTrack(probe, o.audio, language);
+  if (!audio.Error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", video.c_str(), audio.Error.c_str());
+    probe.CloseFile();
+    return 2;
+  }
   QString sub = o.files.size() > 1 ? QString::fromStdString(o.files[1]) : QString();
   if (sub.isEmpty() && o.auto_subtitles && subtitle_options.Settings().CLoadTXT) {
     sub = subtitles::FindSubtitleBeside(QString::fromStdString(video));
     if (!sub.isEmpty()) std::fprintf(stderr, "Subtitles: %s\n", sub.toStdString().c_str());
   }
-  const bool with_subtitles = !sub.isEmpty();
-  if (with_subtitles) {
+  // A subtitle file wins over the video's own tracks.
+  bool with_subtitles = !sub.isEmpty();
+  if (!with_subtitles && !LoadSubtitleTrack(o, probe, language, subtitle_options, with_subtitles))
+    return 2;
+  if (!sub.isEmpty()) {
     if (!subtitles::IsSubtitleFileName(sub)) {
       std::fprintf(stderr, "Not a subtitle file (.txt, .sub, .srt, .ssa, .ass, .smi): %s\n",
                    sub.toStdString().c_str());
@@ -178,6 +271,7 @@ int Run(const Options& o) {
   profile::TIPhoneProfile profile;
   profile.SetQuality(o.lo ? profile::TQuality::Lo : profile::TQuality::Hi);
   profile.SetSourceDecoder(&probe);
+  profile.SetAudioStream(audio.StreamIndex);
   encoder::TOutputOptions out;
   encoder::TInputOptions in;
   profile.BuildOutputOptions(out);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decoder/decoder_messages.h"
+#include "decoder/display_rotation.h"
 #include "decoder/info_text.h"
 #include "media/ff_load.h"
 #include "media/ff_log.h"
@@ -310,6 +311,8 @@ static void FillCommonStreamInfo(TInfo& info, AVStream* st) {
   if (st->duration != AV_NOPTS_VALUE)
     info.DurationScaled = ToMicroseconds(st->duration, st->time_base);
   info.BitRate = ClampToInt32(par->bit_rate);
+  info.Default = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
+  info.Forced = (st->disposition & AV_DISPOSITION_FORCED) != 0;
 }
 
 TVideoStreamInfo TCustomDecoder::ReadVideoStreamInfo(int32_t AStreamIndex) {
@@ -328,6 +331,9 @@ TVideoStreamInfo TCustomDecoder::ReadVideoStreamInfo(int32_t AStreamIndex) {
                                         static_cast<double>(par->height));
   info.PixFmt = par->format;
   info.FrameRate = {st->r_frame_rate.num, st->r_frame_rate.den};
+  const TDisplayRotation rotation = StreamDisplayRotation(st);
+  info.Rotation = rotation.Degrees;
+  info.Mirrored = rotation.Mirror;
   return info;
 }
 
@@ -353,6 +359,12 @@ TSubtitleStreamInfo TCustomDecoder::ReadSubtitleStreamInfo(int32_t AStreamIndex)
   const AVStream* st = FFileHandle->streams[index];
   info.Language = media::MetadataValue(st->metadata, "language");
   info.CodecName = media::CodecNameText(st->codecpar, false);
+  info.Default = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
+  info.Forced = (st->disposition & AV_DISPOSITION_FORCED) != 0;
+  if (const AVCodecDescriptor* d = ff::avcodec_descriptor_get(st->codecpar->codec_id)) {
+    info.Bitmap = (d->props & AV_CODEC_PROP_BITMAP_SUB) != 0;
+    info.Codec = d->name;
+  }
   return info;
 }
 

@@ -44,6 +44,12 @@ struct TVideoStreamInfo {
   float AspectRatio = -1.0f;  // display aspect; 0 when the sample aspect is 0/1
   int32_t PixFmt = -1;        // AVPixelFormat
   TAVRational FrameRate;      // the stream's real base frame rate
+  // The clockwise turn (0, 90, 180, 270) and mirror that show the picture upright, from the
+  // stream's display matrix.
+  int32_t Rotation = 0;
+  bool Mirrored = false;
+  bool Default = false;  // flagged as the track to play by default
+  bool Forced = false;   // flagged as forced
 };
 
 struct TAudioStreamInfo {
@@ -57,11 +63,19 @@ struct TAudioStreamInfo {
   int32_t Channels = -1;
   int32_t SampleRate = -1;
   int32_t SampleFormat = -1;  // AVSampleFormat
+  bool Default = false;
+  bool Forced = false;
 };
 
 struct TSubtitleStreamInfo {
   std::string Language;
   std::string CodecName;
+  bool Default = false;
+  bool Forced = false;
+  // Pictures (DVD, PGS) rather than text: such tracks are not burned in.
+  bool Bitmap = false;
+  // The codec's short name ("subrip", "ass", "mov_text", "dvd_subtitle" ...).
+  std::string Codec;
 };
 
 }  // namespace trelvix::decoder

@@ -5,6 +5,7 @@
 #include "engine/codec_alias.h"
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_messages.h"
+#include "engine/picture_rotation.h"
 #include "media/ff_load.h"
 #include "media/ff_log.h"
 #include "media/ff_utils.h"
@@ -206,14 +207,19 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     const AVCodecParameters* par = st->codecpar;
     switch (par->codec_type) {
       case AVMEDIA_TYPE_VIDEO: {
-        Fframe_width = par->width;
-        Fframe_height = par->height;
+        // A phone clip's pictures are turned upright before they are scaled: its size and
+        // shape are those of the turned picture.
+        const decoder::TDisplayRotation turn = decoder::StreamDisplayRotation(st);
+        const TPictureSize size = TurnedSize(turn, par->width, par->height);
+        Fframe_width = size.width;
+        Fframe_height = size.height;
         const AVRational sar =
             st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
         double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
         if (par->width * par->height != 0) {
           const double shape = static_cast<double>(par->width) / par->height;
           ratio = ratio != 0 ? ratio * shape : shape;
+          if (turn.SwapsSides()) ratio = 1.0 / ratio;
         } else if (ratio == 0) {
           ratio = 4.0 / 3.0;
         }

@@ -22,10 +22,13 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist,
   ost.filter_graph.reset(ff::avfilter_graph_alloc());
   AVFilterGraph* graph = ost.filter_graph.get();
   if (!graph) fail(AVERROR(ENOMEM));
-  const AVRational sar = par->sample_aspect_ratio.num ? par->sample_aspect_ratio : AVRational{0, 1};
+  AVRational sar = par->sample_aspect_ratio.num ? par->sample_aspect_ratio : AVRational{0, 1};
+  // Pictures arrive turned upright.
+  const TPictureSize in = TurnedSize(ist.rotation.Rotation(), par->width, par->height);
+  if (sar.num && ist.rotation.Rotation().SwapsSides()) sar = {sar.den, sar.num};
   const std::string src_args =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", par->width,
-             par->height, par->format, ist.st->time_base.num, ist.st->time_base.den, sar.num,
+      Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", in.width, in.height,
+             par->format, ist.st->time_base.num, ist.st->time_base.den, sar.num,
              sar.den > 0 ? sar.den : 1);
   AVFilterContext* src = nullptr;
   AVFilterContext* sink = nullptr;
@@ -58,8 +61,8 @@ void TCustomFFmpeg::BuildVideoFilters(TAVOutputStream& ost, TAVInputStream& ist,
     end = create("scale", "fit", Format("w=%d:h=%d", enc->width, enc->height));
     if ((err = ff::avfilter_link(end, 0, sink, 0)) < 0) fail(err);
   }
-  const int cw = par->width - ost.leftBand - ost.rightBand;
-  const int ch = par->height - ost.topBand - ost.bottomBand;
+  const int cw = in.width - ost.leftBand - ost.rightBand;
+  const int ch = in.height - ost.topBand - ost.bottomBand;
   if (ost.video_crop)
     append("crop", Format("w=%d:h=%d:x=%d:y=%d", cw, ch, ost.leftBand, ost.topBand));
   if (enc->width != cw || enc->height != ch)

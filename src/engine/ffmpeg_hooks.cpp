@@ -122,6 +122,13 @@ AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AV
     else
       LogF(media::llError, "%s", msg::kDeinterlaceFailed);
   }
+  // A phone clip is turned upright before anything is drawn on it or it is scaled.
+  if (ist.rotation.Active()) {
+    if (ist.rotation.Process(picture, ist.rotated.get()))
+      picture = ist.rotated.get();
+    else
+      LogF(media::llError, "%s", msg::kRotateFailed);
+  }
   if (FOnInputVideoHook)
     return VideoHookCall(r.in_rgb, FOnInputVideoHook, picture, r.hook_frame.get(), ist.frame_number,
                          ist.pts, nullptr, &FOnInputVideoHookQuery);

@@ -191,6 +191,7 @@ inline constexpr char kFifoRealloc[] = "av_fifo_realloc2() failed";
 // Conversion: hooks.
 inline constexpr char kHookBufMalloc[] = "hook buf malloc error.";
 inline constexpr char kDeinterlaceFailed[] = "Deinterlacing failed.";
+inline constexpr char kRotateFailed[] = "Turning the picture upright failed.";
 inline constexpr char kToRGBFail[] = "Cannot initialize the toRGB conversion context";
 inline constexpr char kFromRGBFail[] = "Cannot initialize the fromRGB conversion context";
 inline constexpr char kVideoHookError[] = "Error occurs VideoHook event: ";

@@ -148,6 +148,11 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
       ist->index = static_cast<int>(k);
       ist->st = ic->streams[k];
       ist->discard = true;
+      if (ist->st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ist->rotation.SetRotation(decoder::StreamDisplayRotation(ist->st));
+        if (ist->rotation.Active() && !(ist->rotated = media::MakeFrame()))
+          throw FFmpegException(msg::kMallocFail);
+      }
       if (Frate_emu) ist->start = NowUs();
       r.ist.push_back(std::move(ist));
     }
@@ -320,8 +325,10 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
         ost.leftBand = ost.original_leftBand = Fframe_leftBand;
         ost.rightBand = ost.original_rightBand = Fframe_rightBand;
         ost.video_crop = ost.topBand || ost.bottomBand || ost.leftBand || ost.rightBand;
-        const int cw = ipar->width - ost.leftBand - ost.rightBand;
-        const int ch = ipar->height - ost.topBand - ost.bottomBand;
+        // Pictures reach the scaler turned upright.
+        const TPictureSize in = TurnedSize(ist.rotation.Rotation(), ipar->width, ipar->height);
+        const int cw = in.width - ost.leftBand - ost.rightBand;
+        const int ch = in.height - ost.topBand - ost.bottomBand;
         ost.video_resample = !FEnableFilter && (ost.video_crop || cw != enc->width ||
                                                 ch != enc->height || ipar->format != enc->pix_fmt);
         if (ost.video_resample) {
@@ -337,8 +344,8 @@ void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
             if (ff::av_opt_get_int(FOptions.sws_opts, "sws_flags", 0, &flags) >= 0)
               Fsws_flags = static_cast<int>(flags);
           }
-          ost.original_width = ipar->width;
-          ost.original_height = ipar->height;
+          ost.original_width = in.width;
+          ost.original_height = in.height;
           enc->bits_per_raw_sample = 0;
         }
         ost.resample_width = cw;

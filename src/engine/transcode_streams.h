@@ -12,6 +12,7 @@
 #include "decoder/rgb_convert.h"
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
+#include "engine/picture_rotation.h"
 #include "media/ff_ptr.h"
 #include "media/ff_utils.h"
 #include "media/ffapi.h"
@@ -47,6 +48,9 @@ struct TAVInputStream {
   bool decoder_flushed = false;
   float quality = 0;
   media::FramePtr frame;  // decoded frame, reused
+  // Video: the turn of the stream's display matrix and the turned picture.
+  TPictureRotation rotation;
+  media::FramePtr rotated;
   // Decoded audio as interleaved signed 16-bit (the form the hooks, volume and sync rules use).
   media::SwrPtr to_s16;
   int to_s16_rate = 0, to_s16_channels = 0, to_s16_fmt = -1;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "decoder/display_rotation.h"
 #include "media/ff_log.h"
 #include "player/ff_player.h"
 #include "player/player_messages.h"
@@ -73,7 +74,9 @@ int TVideoState::ConfigureVideoFilters(const AVFrame* frame) {
   if (ff::av_opt_set_bin(sink, "pix_fmts", reinterpret_cast<const uint8_t*>(pix_fmts),
                          sizeof(pix_fmts), AV_OPT_SEARCH_CHILDREN) < 0)
     return -1;
-  const std::string filters = p->Fvfilters;
+  // A phone clip is turned upright before the user's filters.
+  std::string filters = decoder::RotationFilterChain(decoder::StreamDisplayRotation(video_st));
+  if (!p->Fvfilters.empty()) filters += (filters.empty() ? "" : ",") + p->Fvfilters;
   if (!filters.empty()) {
     media::FilterInOutPtr outputs(ff::avfilter_inout_alloc());
     media::FilterInOutPtr inputs(ff::avfilter_inout_alloc());

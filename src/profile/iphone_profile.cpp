@@ -1,9 +1,12 @@
 #include "profile/iphone_profile.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "decoder/custom_decoder.h"
 #include "profile/output_naming.h"
+#include "profile/track_choice.h"
+#include "runtime/locale_utils.h"
 
 namespace trelvix::profile {
 
@@ -30,6 +33,16 @@ void TIPhoneProfile::BuildOutputOptions(encoder::TOutputOptions& out) const {
   out.Info.Comment = kMakerSite;
   out.Info.TimeStamp = 0;  // the moment the task is configured
   out.FileName = OutputFileName(FDecoder->FileName(), out.FileExt);
+  // A chosen audio track is mapped explicitly, with the first video stream before it (the
+  // output's streams are video, then audio).
+  const int audio = FAudioStream != kAutoAudioStream
+                        ? FAudioStream
+                        : ChooseAudioTrack(*FDecoder, {}, runtime::UserLanguage()).StreamIndex;
+  if (audio >= 0) {
+    if (FDecoder->FirstVideoStreamIndex() >= 0)
+      out.ExtOptions += "\nmap=0:" + std::to_string(FDecoder->FirstVideoStreamIndex());
+    out.ExtOptions += "\nmap=0:" + std::to_string(audio);
+  }
 }
 
 void TIPhoneProfile::BuildInputOptions(encoder::TInputOptions& in) const {

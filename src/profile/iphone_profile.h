@@ -27,6 +27,11 @@ class TIPhoneProfile {
   void SetSourceDecoder(decoder::TCustomDecoder* decoder) { FDecoder = decoder; }
   void SetQuality(TQuality q) { FQuality = q; }
   TQuality Quality() const { return FQuality; }
+  // The input's audio stream to convert; -1 leaves the choice to the engine. By default
+  // (kAutoAudioStream) the records take the track ChooseAudioTrack picks for the user's locale.
+  static constexpr int kAutoAudioStream = -2;
+  void SetAudioStream(int stream_index) { FAudioStream = stream_index; }
+  int AudioStream() const { return FAudioStream; }
 
   // The output record for the probed file (its name chosen by OutputFileName).
   void BuildOutputOptions(encoder::TOutputOptions& out) const;
@@ -36,6 +41,7 @@ class TIPhoneProfile {
  private:
   decoder::TCustomDecoder* FDecoder = nullptr;
   TQuality FQuality = TQuality::Hi;
+  int FAudioStream = kAutoAudioStream;
 };
 
 }  // namespace trelvix::profile

@@ -16,8 +16,11 @@
 #include <string>
 #include <vector>
 
+#include <QTransform>
+
 #include "decoder/ff_decoder.h"
 #include "fixtures/fixtures.h"
+#include "fixtures/tracks.h"
 #include "runtime/bitmap.h"
 #include "support/temp_dir.h"
 
@@ -193,8 +196,10 @@ TEST_F(CliTest, InfoHelpVersionAndUsage) {
   EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
 }
 
-// The mean absolute difference of the lower quarter of two outputs' pictures at a time.
-double LowerQuarterDifference(const std::string& a, const std::string& b, int64_t at_us) {
+// The mean absolute difference of the rows from top to bottom (fractions of the height) of two
+// outputs' pictures at a time.
+double BandDifference(const std::string& a, const std::string& b, int64_t at_us, double top,
+                      double bottom) {
   auto picture = [&](const std::string& file) {
     decoder::TFFDecoder d;
     runtime::TBitmap bmp;
@@ -208,12 +213,17 @@ double LowerQuarterDifference(const std::string& a, const std::string& b, int64_
   if (pa.Empty() || pa.Width() != pb.Width() || pa.Height() != pb.Height()) return -1;
   double sum = 0;
   int n = 0;
-  for (int y = pa.Height() * 3 / 4; y < pa.Height(); ++y) {
+  for (int y = int(pa.Height() * top); y < int(pa.Height() * bottom); ++y) {
     const uint8_t* ra = const_cast<runtime::TBitmap&>(pa).ScanLine(y);
     const uint8_t* rb = const_cast<runtime::TBitmap&>(pb).ScanLine(y);
     for (int x = 0; x < pa.Width() * 3; ++x, ++n) sum += std::abs(int(ra[x]) - int(rb[x]));
   }
   return sum / n;
+}
+
+// The same for the lower quarter, where subtitles are drawn.
+double LowerQuarterDifference(const std::string& a, const std::string& b, int64_t at_us) {
+  return BandDifference(a, b, at_us, 0.75, 1.0);
 }
 
 TEST_F(CliTest, BurnsSubtitlesInOnlyWhileTheyAreShown) {
@@ -310,6 +320,183 @@ TEST_F(CliTest, RefusesAFileThatIsNoSubtitleFile) {
   EXPECT_NE(r.err.find("Not a subtitle file"), std::string::npos) << r.err;
   EXPECT_TRUE(Mp4sIn(tmp_.path()).empty());
 }
+
+// A film's own tracks: the audio and subtitle tracks in the user's language, else the default
+// audio track and no subtitles; the options that choose others; a subtitle file wins.
+class CliFilmTracks : public CliTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default subtitle settings
+    unsetenv("LC_ALL");
+    unsetenv("LANGUAGE");
+    film_ = tmp_.File(std::string("film.") + GetParam());
+    fixtures::MakeLanguageFilm(film_, GetParam());
+  }
+  void TearDown() override { unsetenv("LANG"); }
+  // Converts under the locale and returns the output, renamed after `name`.
+  std::string Convert(const char* lang, std::vector<std::string> args, const std::string& name) {
+    setenv("LANG", lang, 1);
+    args.push_back(film_);
+    const CliResult r = Run(args);
+    EXPECT_EQ(r.exit_code, 0) << name << ": " << r.err;
+    const std::string out = tmp_.File(name + ".mp4");
+    std::error_code ec;
+    fs::rename(r.out.substr(0, r.out.find('\n')), out, ec);
+    EXPECT_FALSE(ec) << name << ": " << r.out;
+    return out;
+  }
+  std::string film_;
+};
+
+TEST_P(CliFilmTracks, ChosenByLocaleOrOptionsAndAFileWins) {
+  constexpr const char* kPl = "pl_PL.UTF-8";
+  constexpr const char* kEn = "en_US.UTF-8";
+  const std::string plain = Convert(kEn, {"--no-auto-subtitles"}, "plain");
+  struct Case {
+    const char* name;
+    const char* lang;
+    std::vector<std::string> args;
+    double tone_hz;
+    bool subtitle;
+  };
+  test::WriteFile(tmp_.File("own.srt"), "1\r\n00:00:02,000 --> 00:00:03,000\r\nPlik obok\r\n\r\n");
+  const Case cases[] = {
+      {"polish", kPl, {}, 880, true},
+      {"english", kEn, {}, 440, false},
+      {"audio_track", kEn, {"--audio-track", "2"}, 880, false},
+      {"audio_lang", kEn, {"--audio-lang", "pl"}, 880, false},
+      {"first_audio_track", kPl, {"--audio-track", "1"}, 440, true},
+      {"subtitle_track", kEn, {"--subtitle-track", "1"}, 440, true},
+      {"subtitle_lang", kEn, {"--subtitle-lang", "pol"}, 440, true},
+      {"no_auto", kPl, {"--no-auto-subtitles"}, 880, false},
+  };
+  // The film's cue is shown from 1 s on.
+  for (const Case& c : cases) {
+    const std::string out = Convert(c.lang, c.args, c.name);
+    EXPECT_NEAR(fixtures::DecodeAudio(out).dominant_hz, c.tone_hz, 5) << c.name;
+    const double drawn = LowerQuarterDifference(out, plain, 1500000);
+    if (c.subtitle)
+      EXPECT_GT(drawn, 3.0) << c.name;
+    else
+      EXPECT_LT(drawn, 1.5) << c.name;
+  }
+  // A subtitle file given with the film wins over its track: at 1.5 s the picture differs from
+  // the one with the track's cue (the file's banner row is shown), its own cue follows at 2 s.
+  setenv("LANG", kPl, 1);
+  const CliResult r = Run({film_, tmp_.File("own.srt")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string with_file = r.out.substr(0, r.out.find('\n'));
+  const std::string with_track = tmp_.File("polish.mp4");
+  EXPECT_GT(LowerQuarterDifference(with_file, with_track, 1500000), 3.0);
+  EXPECT_GT(LowerQuarterDifference(with_file, with_track, 2200000), 3.0);
+  EXPECT_GT(LowerQuarterDifference(with_file, plain, 2200000), 3.0);
+  EXPECT_NEAR(fixtures::DecodeAudio(with_file).dominant_hz, 880, 5);
+}
+
+TEST_P(CliFilmTracks, RefusesTracksItCannotUse) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--audio-track", "3"},
+                                               {"--audio-track", "0"},
+                                               {"--audio-track", "x"},
+                                               {"--audio-lang", "fr"},
+                                               {"--audio-lang", "qqq"},
+                                               {"--subtitle-track", "2"},
+                                               {"--subtitle-lang", "eng"},
+                                               {"--audio-track"}}) {
+    std::vector<std::string> a = args;
+    a.push_back(film_);
+    const CliResult r = Run(a);
+    EXPECT_EQ(r.exit_code, 2) << args[0] << ": " << r.err;
+    EXPECT_FALSE(r.err.empty()) << args[0];
+  }
+  for (const std::string& name : Mp4sIn(tmp_.path()))
+    EXPECT_EQ(name.find("_iphone"), std::string::npos) << name;
+}
+
+TEST_P(CliFilmTracks, InfoListsTheTracksWithLanguagesAndFlags) {
+  const CliResult r = Run({"--info", film_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("Audio track 1: stream #1, language eng, default\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Audio track 2: stream #2, language pol\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Subtitle track 1: stream #3, language pol"), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, CliFilmTracks, ::testing::Values("mkv", "mp4"));
+
+// The pictures of an output, each turned back by `turn` degrees (clockwise), and the number of
+// them whose frame-number pattern reads.
+int ReadableWhenTurnedBack(const std::string& file, int turn) {
+  decoder::TFFDecoder d;
+  if (!d.LoadFile(file)) return -1;
+  int readable = 0;
+  runtime::TBitmap bmp;
+  while (d.Decode()) {
+    d.CopyToBitmap(bmp);
+    const QImage back =
+        bmp.Image().transformed(QTransform().rotate(-turn)).convertToFormat(QImage::Format_RGB888);
+    if (fixtures::ReadFrameNumberRGB(back.constBits(), int(back.bytesPerLine()), 24, back.width(),
+                                     back.height()) >= 0)
+      ++readable;
+  }
+  return readable;
+}
+
+// A phone clip stored 640x360 with a display matrix that turns it upright.
+class CliPhoneClip : public CliTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", tmp_.path().c_str(), 1);  // the default subtitle settings
+    clip_ = tmp_.File("phone.mp4");
+    fixtures::MakeRotatedClip(clip_, GetParam(),
+                              {.container = "mp4",
+                               .video_codec = "mpeg4",
+                               .audio_codec = "aac",
+                               .width = 640,
+                               .height = 360,
+                               .seconds = 2.0});
+  }
+  std::string clip_;
+};
+
+TEST_P(CliPhoneClip, ConvertsUprightWithTheTurnedShape) {
+  const CliResult r = Run({clip_});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string out = tmp_.File("phone_(Trelvix)_iphone.mp4");
+  const fixtures::MediaSummary m = fixtures::ProbeFile(out);
+  ASSERT_NE(m.Video(), nullptr);
+  EXPECT_EQ(m.Video()->width, 480);
+  EXPECT_EQ(m.Video()->height, 320);
+  // 480x320 pixels shown 9:16.
+  const AVRational sar = m.Video()->sar;
+  ASSERT_GT(sar.num, 0);
+  EXPECT_NEAR(480.0 * sar.num / (320.0 * sar.den), 9.0 / 16.0, 0.01);
+  // The stored picture is in the output turned by the display matrix: turned back, every
+  // picture reads; as it is, none does.
+  const int frames = int(fixtures::DecodeVideoFrames(out).size());
+  EXPECT_GE(frames, 49);
+  EXPECT_EQ(ReadableWhenTurnedBack(out, GetParam()), frames);
+  EXPECT_EQ(ReadableWhenTurnedBack(out, 0), 0);
+}
+
+TEST_P(CliPhoneClip, SubtitlesAreDrawnUprightAtTheBottom) {
+  const std::string plain_dir = (tmp_.path() / "plain").string();
+  fs::create_directory(plain_dir);
+  const std::string plain_clip = plain_dir + "/phone.mp4";
+  fs::copy_file(clip_, plain_clip);
+  test::WriteFile(tmp_.File("phone.srt"),
+                  "1\r\n00:00:00,500 --> 00:00:01,500\r\nW pionie, na dole\r\n\r\n");
+  const CliResult with = Run({clip_, tmp_.File("phone.srt")});
+  ASSERT_EQ(with.exit_code, 0) << with.err;
+  const CliResult without = Run({"--no-auto-subtitles", plain_clip});
+  ASSERT_EQ(without.exit_code, 0) << without.err;
+  const std::string a = tmp_.File("phone_(Trelvix)_iphone.mp4");
+  const std::string b = plain_dir + "/phone_(Trelvix)_iphone.mp4";
+  // Drawn in the lower quarter of the upright picture, nothing in its upper half.
+  EXPECT_GT(LowerQuarterDifference(a, b, 1000000), 3.0);
+  EXPECT_LT(BandDifference(a, b, 1000000, 0.0, 0.5), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, CliPhoneClip, ::testing::Values(90, 270));
 
 }  // namespace
 }  // namespace trelvix

@@ -1,0 +1,46 @@
+// Subtitle tracks read on worker threads while the caller goes on.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "fixtures/fixtures.h"
+#include "media/ff_load.h"
+#include "subtitles/embedded_subtitles.h"
+#include "support/temp_dir.h"
+
+namespace trelvix::subtitles {
+namespace {
+
+TEST(EmbeddedSubtitlesWorker, SeveralTracksReadAtOnceGiveWhatAReadOnTheCallerGives) {
+  ASSERT_TRUE(media::FFLoader().Load(media::kEncoderLibraries)) << media::FFLoader().LastErrMsg();
+  test::TempDir dir;
+  std::vector<std::string> films;
+  for (const char* c : {"mkv", "mp4"}) {
+    films.push_back(dir.File(std::string("film.") + c));
+    fixtures::MakeClip(films.back(),
+                       {.container = c,
+                        .video_codec = "mpeg4",
+                        .seconds = 3.0,
+                        .subtitle_codec = c == std::string("mp4") ? "mov_text" : "subrip",
+                        .subtitles = {{1.0, 1.5, "Raz"}, {2.0, 2.5, "Dwa"}}});
+  }
+  std::vector<std::future<TEmbeddedSubtitles>> running;
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& f : films) running.push_back(LoadEmbeddedSubtitlesAsync(f, 1, 25.0));
+  for (size_t i = 0; i < running.size(); ++i) {
+    const TEmbeddedSubtitles got = running[i].get();
+    const TEmbeddedSubtitles expected = LoadEmbeddedSubtitles(films[i % films.size()], 1, 25.0);
+    ASSERT_TRUE(got.Error.isEmpty()) << got.Error.toStdString();
+    ASSERT_EQ(got.Timetable.Count(), 3);
+    for (int r = 0; r < 3; ++r) {
+      EXPECT_EQ(got.Timetable.Row(r).Key, expected.Timetable.Row(r).Key);
+      EXPECT_EQ(got.Timetable.Row(r).Text, expected.Timetable.Row(r).Text);
+    }
+    EXPECT_EQ(got.Timetable.Row(2).Text, QStringLiteral("Dwa"));
+  }
+}
+
+}  // namespace
+}  // namespace trelvix::subtitles
