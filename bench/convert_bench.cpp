@@ -1,17 +1,20 @@
 // Conversion benchmark.
 //
-//   trelvix-convert-bench [work folder] [Hi|Lo] [bare|engine]
+//   trelvix-convert-bench [work folder] [Hi|Lo] [bare|engine|burnin]
 //
 // The optional set and run names limit the benchmark to those cases (for profiling one of them).
 //
 // Makes a 60-second 1280x720 25 fps H.264 + AAC clip once (kept in the work folder, default
 // /tmp/trelvix-bench), then converts it with the Hi and the Lo iPhone settings, through the
-// engine (TCustomFFmpeg on its worker thread) and through a bare loop written here (demux,
-// decode, scale to 480x320, encode video and audio with the very same encoder settings, no
-// muxing): the cost of the codecs alone. Each case runs three times, in turn with the other, and
-// its shortest time counts, since other work on the machine only ever lengthens a run. Each run
-// is a child process, so its peak memory is its own. Prints frames per second, CPU time, peak
-// resident memory and the engine/bare time ratios per quality level.
+// engine (TCustomFFmpeg on its worker thread), through the engine burning in subtitles from a
+// SubRip file (a two-line subtitle every 4 s, each shown for 3 s: three quarters of the frames
+// carry one), and through a bare loop written here (demux, decode, scale to 480x320, encode
+// video and audio with the very same encoder settings, no muxing): the cost of the codecs alone.
+// Each case runs three times, in turn with the others, and its shortest time counts, since other
+// work on the machine only ever lengthens a run. Each run is a child process, so its peak memory
+// is its own. Prints frames per second, CPU time, CPU use (CPU time over wall time: 200% keeps
+// both cores of a two-core machine busy), peak resident memory and the time ratios per quality
+// level.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +33,9 @@
 #include "media/ff_load.h"
 #include "media/ff_ptr.h"
 #include "media/ffapi.h"
+#include "runtime/application.h"
+#include "subtitles/option_model.h"
+#include "subtitles/subtitle_hook.h"
 
 using namespace trelvix;
 
@@ -61,10 +67,48 @@ void Configure(BenchEngine& e, const std::string& in, const std::string& out, bo
   if (e.OpenOutputFile(out) <= 0) throw std::runtime_error(e.LastErrMsg());
 }
 
-// Frames converted by the engine.
-int RunEngine(const std::string& in, const std::string& out, bool hi) {
+// The subtitle file of the burn-in case: from 1 s on, a two-line subtitle every 4 s.
+void WriteSubRip(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot write " + path);
+  for (int i = 0; i < 15; ++i) {
+    const int from = 1 + 4 * i;
+    std::fprintf(f,
+                 "%d\n00:00:%02d,000 --> 00:00:%02d,000\nNapis numer %d, pierwsza linia tekstu\n"
+                 "i druga linia, nieco dłuższa od pierwszej\n\n",
+                 i + 1, from, from + 3, i + 1);
+  }
+  std::fclose(f);
+}
+
+// Frames converted by the engine; with a subtitle file, burning it in through the input video
+// hook the way the headless converter does, with a fixed display time of 3 s.
+int RunEngine(const std::string& in, const std::string& out, bool hi,
+              const std::string& subtitle_file = {}) {
   BenchEngine e;
   Configure(e, in, out, hi);
+  subtitles::TSubtitleHook burn_in;
+  int subtitled = 0;  // frames that carry a subtitle (conversion thread, read after it ended)
+  if (!subtitle_file.empty()) {
+    if (!runtime::EnsureGuiApplication()) throw std::runtime_error("no GUI application");
+    subtitles::TOptionModel model;
+    model.SetFrameRate(25);
+    model.SetIQNapisow(false);
+    model.SetNapisyCzas(3);
+    if (!model.LoadTXT(QString::fromStdString(subtitle_file)).Loaded)
+      throw std::runtime_error("cannot load " + subtitle_file);
+    burn_in.StartConversion(model.TimeTXTEditor(), model.Settings(), model.FrameRate());
+    burn_in.SetSubtitlesOn(true);
+    e.SetOnInputVideoHookQuery(
+        [&](runtime::TObject*, int width, int height, int number, int64_t pts, bool& stop) {
+          return burn_in.Prepare(width, height, pts, number, stop);
+        });
+    e.SetOnInputVideoHook([&](runtime::TObject*, runtime::TBitmap* bitmap, int number, int64_t pts,
+                              bool& update, bool& stop) {
+      update = burn_in.Process(*bitmap, pts, number, stop);
+      if (update) ++subtitled;
+    });
+  }
   std::atomic<int> frames = 0;
   e.SetOnProgress([&](runtime::TObject*, int, int frame, int, float, float, int64_t, int64_t,
                       int64_t) { frames = frame; });
@@ -73,6 +117,8 @@ int RunEngine(const std::string& in, const std::string& out, bool hi) {
   while (!e.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   e.Stop(true);
   if (!e.Finished()) throw std::runtime_error(e.FatalMessage());
+  if (!subtitle_file.empty())
+    std::fprintf(stderr, "burn-in: %d of %d frames carry a subtitle\n", subtitled, frames.load());
   return frames;
 }
 
@@ -218,6 +264,7 @@ int RunBare(const std::string& in, const std::string& out, bool hi) {
 struct Result {
   double seconds = 0;      // wall-clock time
   double cpu_seconds = 0;  // user + system time of all the run's threads
+  double cpu_use() const { return seconds > 0 ? 100 * cpu_seconds / seconds : 0; }
   int frames = 0;
   long peak_kb = 0;
 };
@@ -271,7 +318,7 @@ Result InChild(F fn) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf("usage: %s [work folder] [Hi|Lo] [bare|engine]\n", argv[0]);
+    std::printf("usage: %s [work folder] [Hi|Lo] [bare|engine|burnin]\n", argv[0]);
     return 0;
   }
   const std::filesystem::path dir = argc > 1 ? argv[1] : "/tmp/trelvix-bench";
@@ -295,27 +342,36 @@ int main(int argc, char** argv) {
     fixtures::MakeClip(tmp, s);
     std::filesystem::rename(tmp, clip);
   }
-  std::printf("Each case runs %d times, bare and engine in turn; the best time counts.\n",
-              kRepeats);
-  std::printf("%-4s %-7s %8s %8s %9s %10s\n", "set", "run", "frames", "fps", "cpu s", "peak MiB");
+  const std::string srt = (dir / "bench_subtitles.srt").string();
+  WriteSubRip(srt);
+  std::printf("Each case runs %d times, the cases in turn; the best time counts.\n", kRepeats);
+  std::printf("%-4s %-7s %8s %8s %8s %9s %7s %10s\n", "set", "run", "frames", "wall s", "fps",
+              "cpu s", "cpu %", "peak MiB");
   for (const bool hi : {true, false}) {
     const char* name = hi ? "Hi" : "Lo";
     if (!only_set.empty() && only_set != name) continue;
     const std::string out = (dir / (std::string("out_") + name + ".mp4")).string();
-    Result bare, eng;
+    Result bare, eng, burn;
     for (int i = 0; i < kRepeats; ++i) {
       if (only_run.empty() || only_run == "bare")
         bare = Best(bare, InChild([&] { return RunBare(clip, out, hi); }));
       if (only_run.empty() || only_run == "engine")
         eng = Best(eng, InChild([&] { return RunEngine(clip, out, hi); }));
+      if (only_run.empty() || only_run == "burnin")
+        burn = Best(burn, InChild([&] { return RunEngine(clip, out, hi, srt); }));
     }
-    for (const auto& [label, r] : {std::pair{"bare", bare}, std::pair{"engine", eng}})
+    for (const auto& [label, r] :
+         {std::pair{"bare", bare}, std::pair{"engine", eng}, std::pair{"burnin", burn}})
       if (r.frames > 0)
-        std::printf("%-4s %-7s %8d %8.1f %9.2f %10.1f\n", name, label, r.frames,
-                    r.frames / r.seconds, r.cpu_seconds, r.peak_kb / 1024.0);
+        std::printf("%-4s %-7s %8d %8.2f %8.1f %9.2f %7.0f %10.1f\n", name, label, r.frames,
+                    r.seconds, r.frames / r.seconds, r.cpu_seconds, r.cpu_use(),
+                    r.peak_kb / 1024.0);
     if (bare.frames > 0 && eng.frames > 0)
-      std::printf("%-4s engine/bare time ratio %.3f (target <= 1.05), cpu time ratio %.3f\n", name,
+      std::printf("%-4s engine/bare time ratio %.3f (target <= 0.90), cpu time ratio %.3f\n", name,
                   eng.seconds / bare.seconds, eng.cpu_seconds / bare.cpu_seconds);
+    if (eng.frames > 0 && burn.frames > 0)
+      std::printf("%-4s burnin/engine time ratio %.3f (target <= 1.10), cpu time ratio %.3f\n",
+                  name, burn.seconds / eng.seconds, burn.cpu_seconds / eng.cpu_seconds);
     std::fflush(stdout);
   }
   return 0;

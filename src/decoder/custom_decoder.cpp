@@ -96,7 +96,7 @@ void TCustomDecoder::CheckLibraries() const {
 }
 
 void TCustomDecoder::ReportError(int av_level, const std::string& msg) {
-  media::TFFLogger::Current().Log(this, media::AVToLogLevel(av_level), msg);
+  media::TFFLogger::Post(this, media::AVToLogLevel(av_level), msg);
   FLastErrMsg = msg;
 }
 

@@ -1,6 +1,7 @@
 #include "decoder/ff_decoder.h"
 
 #include <mutex>
+#include <string_view>
 
 #include "decoder/decoder_messages.h"
 #include "media/ff_load.h"
@@ -107,17 +108,18 @@ bool TFFDecoder::CheckSeekable() {
   return true;
 }
 
+bool IsStillImageFormat(const AVInputFormat* fmt) {
+  if (!fmt || !fmt->name) return false;
+  const std::string_view name = fmt->name;
+  if (ff::av_strcasecmp(fmt->name, "image2") == 0) return true;
+  // "image2pipe" reads a stream of pictures, one after another: not a still image.
+  constexpr std::string_view kPipe = "_pipe";
+  return name.size() > kPipe.size() && name.ends_with(kPipe) && name != "image2pipe";
+}
+
 bool TFFDecoder::IsStillImageFormat() const {
-  // "image2" reads picture files; this generation also probes single picture files as one of
-  // the per-codec image demuxers ("png_pipe", "jpeg_pipe" ...), which read the same way.
   const AVFormatContext* ic = FileHandle();
-  if (!ic || !ic->iformat || !ic->iformat->name) return false;
-  const std::string name = ic->iformat->name;
-  if (ff::av_strcasecmp(name.c_str(), "image2") == 0) return true;
-  constexpr char kPipe[] = "_pipe";
-  return name.size() > sizeof kPipe - 1 &&
-         name.compare(name.size() - (sizeof kPipe - 1), sizeof kPipe - 1, kPipe) == 0 &&
-         name != "image2pipe";
+  return ic && decoder::IsStillImageFormat(ic->iformat);
 }
 
 bool TFFDecoder::CanSeek() {
@@ -195,17 +197,21 @@ bool TFFDecoder::OpenDecodeCodec(int32_t AStreamIndex) {
 
 int64_t TFFDecoder::CurrentFrameDuration() const {
   const AVStream* st = Stream(FDecodeIndex);
-  if (!st) return media::FrameDuration(0, 0);
-  return media::FrameDuration(st->r_frame_rate.num, st->r_frame_rate.den);
+  const int64_t unknown = media::FrameDuration(0, 0);
+  if (!st) return unknown;
+  // A rate above a million frames per second (or a negative one) gives no usable duration: the
+  // steps of the searches below would not move.
+  const int64_t d = media::FrameDuration(st->r_frame_rate.num, st->r_frame_rate.den);
+  return d > 0 ? d : unknown;
 }
 
 bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   if (!CanSeek()) return false;
   AVFormatContext* ic = FileHandle();
   // The position traces are only logged: they must not replace a failure's text in LastErrMsg.
-  media::TFFLogger& log = media::TFFLogger::Current();
   if (ic->pb)
-    log.LogF(this, media::llDebug, msg::kCurrentPosition, static_cast<long long>(ReaderPosition()));
+    media::TFFLogger::PostF(this, media::llDebug, msg::kCurrentPosition,
+                            static_cast<long long>(ReaderPosition()));
 
   int64_t target = APTS < 0 ? 0 : APTS;
   if (!(ASeekFlags & sfByte)) {
@@ -233,7 +239,8 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     else
       ReportErrorF(AV_LOG_ERROR, msg::kSeekFailedSeconds, APTS / 1000000.0);
   }
-  log.LogF(this, media::llDebug, msg::kSeekPosition, static_cast<long long>(ReaderPosition()));
+  media::TFFLogger::PostF(this, media::llDebug, msg::kSeekPosition,
+                          static_cast<long long>(ReaderPosition()));
 
   if (ic->pb && ff::avio_feof(ic->pb)) {
     if (ret >= 0) ReportError(AV_LOG_INFO, msg::kStreamEOF);
@@ -261,10 +268,10 @@ bool TFFDecoder::Decode(int32_t AStreamIndex) {
   for (;;) {
     const int got = ff::avcodec_receive_frame(FCodec.get(), FFrame.get());
     if (got >= 0) {
-      media::TFFLogger::Current().LogF(this, media::llDebug, msg::kPacketTrace, index,
-                                       static_cast<long long>(FLastPacket.dts),
-                                       static_cast<long long>(FLastPacket.pts), FLastPacket.flags,
-                                       static_cast<int>(FFrame->pict_type));
+      media::TFFLogger::PostF(this, media::llDebug, msg::kPacketTrace, index,
+                              static_cast<long long>(FLastPacket.dts),
+                              static_cast<long long>(FLastPacket.pts), FLastPacket.flags,
+                              static_cast<int>(FFrame->pict_type));
       StorePicture(FFrame.get(), position);
       ff::av_frame_unref(FFrame.get());
       return true;
@@ -368,17 +375,21 @@ bool TFFDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
   // move the reader only at the next read, so its byte position right after a seek tells
   // nothing. Once the target lies before the start, every further step lands on the same first
   // picture, so the search ends there.
+  // After kLinearSteps steps of one frame duration the step doubles, so that a far reference
+  // (a time stamp near the end of the 64-bit range) ends the search in a bounded number of steps.
+  constexpr int64_t kLinearSteps = 64;
   bool ok = false;
+  int64_t back = 0;
   for (int64_t h = 1;; ++h) {
-    const int64_t back = h * d;
-    Seek(ref - back, sfBackward);
+    back = h <= kLinearSteps ? h * d : (back > INT64_MAX / 2 ? INT64_MAX : back * 2);
+    Seek(back >= ref ? 0 : ref - back, sfBackward);
     if (Decode(index)) {
       if (FPicture.PTS < ref || FPicture.PTS <= 0) {
         ok = true;
         break;
       }
     }
-    if (back > ref) break;
+    if (back > ref || back == INT64_MAX) break;
   }
   if (!ok) SetLastErrMsg(msg::kPreviousKeyFrameFailed + LastErrMsg());
   return ok;

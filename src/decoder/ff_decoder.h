@@ -17,8 +17,14 @@
 
 struct AVCodecContext;
 struct AVFrame;
+struct AVInputFormat;
 
 namespace trelvix::decoder {
+
+// True for a still image: the picture-file demuxer ("image2", any letter case) and the
+// single-picture demuxers ("png_pipe", "jpeg_pipe" ...); not "image2pipe", which reads a stream
+// of pictures. The decoder and the player go by this one rule.
+bool IsStillImageFormat(const AVInputFormat* fmt);
 
 // The library's picture types 0..7.
 enum TPictureType { ptUnknown, ptI, ptP, ptB, ptS, ptSI, ptSP, ptBI };

@@ -15,6 +15,32 @@ int AlignedRowBytes(int width, int bits) {
   return ((width * bits + 31) / 32) * 4;
 }
 
+// Columns of a part converted on its own start and end on this many pixels, which keeps the
+// scaler's rows aligned and covers every chroma subsampling.
+constexpr int kPartColumns = 32;
+
+// Plane pointers of a picture at pixel (x, y), for formats whose planes hold whole pixels (x and
+// y multiples of the chroma subsampling); false for others (bit-packed, palette, hardware).
+bool PlanesAt(const AVFrame* frame, int x, int y, uint8_t* data[4]) {
+  const AVPixFmtDescriptor* d = ff::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (!d ||
+      (d->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_HWACCEL)))
+    return false;
+  for (int p = 0; p < 4; ++p) {
+    data[p] = frame->data[p];
+    if (!data[p]) continue;
+    // The bytes from one pixel to the next in this plane: the step of its first component.
+    int step = 0;
+    for (int c = d->nb_components - 1; c >= 0; --c)
+      if (d->comp[c].plane == p) step = d->comp[c].step;
+    const bool chroma = (p == 1 || p == 2) && !(d->flags & AV_PIX_FMT_FLAG_RGB);
+    const int px = chroma ? x >> d->log2_chroma_w : x;
+    const int py = chroma ? y >> d->log2_chroma_h : y;
+    data[p] += static_cast<ptrdiff_t>(py) * frame->linesize[p] + static_cast<ptrdiff_t>(px) * step;
+  }
+  return true;
+}
+
 }  // namespace
 
 TRGBConvertContext::~TRGBConvertContext() = default;
@@ -114,6 +140,57 @@ bool TRGBConvertContext::ConvertToRGB(const uint8_t* const src_data[4], const in
 bool TRGBConvertContext::ConvertToRGB(const AVFrame* frame, bool skip_bitmap) {
   return ConvertToRGB(frame->data, frame->linesize, static_cast<AVPixelFormat>(frame->format),
                       skip_bitmap, frame->height, frame->width);
+}
+
+bool TRGBConvertContext::ConvertRectToRGB(const AVFrame* frame, const runtime::TRect& rect) {
+  const int width = frame->width, height = frame->height;
+  const AVPixFmtDescriptor* d = ff::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (width <= 0 || height <= 0 || !d) return false;
+  const int rows = 1 << d->log2_chroma_h;
+  const int left = std::clamp(rect.left, 0, width) / kPartColumns * kPartColumns;
+  const int right = std::min(
+      width, (std::clamp(rect.right, 0, width) + kPartColumns - 1) / kPartColumns * kPartColumns);
+  const int top = std::clamp(rect.top, 0, height) / rows * rows;
+  const int bottom =
+      std::min(height, (std::clamp(rect.bottom, 0, height) + rows - 1) / rows * rows);
+  if (right <= left || bottom <= top) return false;
+  uint8_t* src[4];
+  if (!PlanesAt(frame, left, top, src)) return false;
+  if (!FBitmap) {
+    FBitmap = std::make_unique<runtime::TBitmap>(width, height, FBMPPixFmt);
+    FBitmap->Canvas().Brush().style = runtime::TBrushStyle::bsClear;
+  } else {
+    FBitmap->SetSize(width, height);
+  }
+  FToRGB.reset(ff::sws_getCachedContext(
+      FToRGB.release(), right - left, bottom - top, static_cast<AVPixelFormat>(frame->format),
+      right - left, bottom - top, FRGBPixFmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+  if (!FToRGB) return false;
+  uint8_t* const dst[4] = {FBitmap->ScanLine(top) + left * (FBitsPixel / 8), nullptr, nullptr,
+                           nullptr};
+  const int dst_linesize[4] = {FBitmap->BytesPerLine(), 0, 0, 0};
+  ff::sws_scale(FToRGB.get(), src, frame->linesize, 0, bottom - top, dst, dst_linesize);
+  FRect = {left, top, right, bottom};
+  FInPlace = false;
+  return true;
+}
+
+bool TRGBConvertContext::ConvertRectFromRGB(AVFrame* frame) {
+  const int w = FRect.Width(), h = FRect.Height();
+  if (!FBitmap || w <= 0 || h <= 0 || FRect.right > frame->width || FRect.bottom > frame->height ||
+      FRect.right > FBitmap->Width() || FRect.bottom > FBitmap->Height())
+    return false;
+  uint8_t* dst[4];
+  if (!PlanesAt(frame, FRect.left, FRect.top, dst)) return false;
+  FFromRGB.reset(ff::sws_getCachedContext(FFromRGB.release(), w, h, FRGBPixFmt, w, h,
+                                          static_cast<AVPixelFormat>(frame->format), SWS_BICUBIC,
+                                          nullptr, nullptr, nullptr));
+  if (!FFromRGB) return false;
+  const uint8_t* const src[4] = {FBitmap->ScanLine(FRect.top) + FRect.left * (FBitsPixel / 8),
+                                 nullptr, nullptr, nullptr};
+  const int src_linesize[4] = {FBitmap->BytesPerLine(), 0, 0, 0};
+  ff::sws_scale(FFromRGB.get(), src, src_linesize, 0, h, dst, frame->linesize);
+  return true;
 }
 
 bool TRGBConvertContext::ConvertFromRGB(uint8_t* const dst_data[4], const int dst_linesize[4],

@@ -14,6 +14,11 @@
 // When the source is already in the bitmap's pixel format with even size and 32-bit aligned
 // lines, it is used in place: RGBPictureRef() then is the source's own planes, and BitmapToRGB
 // writes into the source picture, which must then be writable and outlive that use.
+//
+// A user that changes only a part of the picture converts just that:
+//   ctx.ConvertRectToRGB(frame, rect);  // that part -> the same part of ctx.Bitmap()
+//   draw inside rect on *ctx.Bitmap();
+//   ctx.ConvertRectFromRGB(copy);       // that part -> the same part of copy
 #pragma once
 
 #include <cstdint>
@@ -70,6 +75,17 @@ class TRGBConvertContext {
                       int height, int width);
   bool ConvertFromRGB(AVFrame* frame);
 
+  // Converts the part `rect` of the picture straight into the same part of Bitmap(), which
+  // takes the picture's size; the bitmap's other pixels keep what they held (an earlier picture,
+  // or black). The part grows to whole chroma samples and 32-pixel columns, and is cut to the
+  // picture; Rect() tells the part converted. Never in place. False when the part is empty or no
+  // scaler context can be made.
+  bool ConvertRectToRGB(const AVFrame* frame, const runtime::TRect& rect);
+  // The part of the last ConvertRectToRGB: from Bitmap() into the same part of frame (a picture
+  // of the size and format converted then); the frame's other pixels are not touched.
+  bool ConvertRectFromRGB(AVFrame* frame);
+  const runtime::TRect& Rect() const { return FRect; }
+
   // Row copies between Bitmap() and RGBPictureRef() plane 0 (no-ops without either).
   void BitmapToRGB();
   void RGBToBitmap();
@@ -97,6 +113,7 @@ class TRGBConvertContext {
   TAVPicture FRGBPicture;
   TAVPicture FRGBPictureRef;
   bool FInPlace = false;
+  runtime::TRect FRect;
   media::SwsPtr FToRGB;    // toRGB_convert_ctx
   media::SwsPtr FFromRGB;  // fromRGB_convert_ctx
 };

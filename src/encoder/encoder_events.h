@@ -6,11 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "runtime/bitmap.h"
 #include "runtime/object.h"
-
-namespace trelvix::runtime {
-class TBitmap;
-}
 
 namespace trelvix::encoder {
 
@@ -57,6 +54,13 @@ using TTerminateEvent =
 using TPreviewBitmapEvent =
     std::function<void(runtime::TObject* Sender, const TPreviewInfo& APreviewInfo)>;
 using TVideoHookEvent = std::function<void(runtime::TObject* Sender, PHookInfo AHookInfo)>;
+// Asked, when assigned, before the video input hook converts a frame: the part of the frame
+// (AWidth x AHeight) the hook handler will draw on at this time. An empty rectangle: nothing to
+// draw; the frame goes on untouched and the hook event is not raised for it. Otherwise the hook's
+// bitmap shows the frame only in (and a little around) the rectangle. AStopHook as for the hook.
+using TVideoHookQuery = std::function<runtime::TRect(
+    runtime::TObject* Sender, int32_t ATaskIndex, int32_t AWidth, int32_t AHeight,
+    int32_t AFrameNumber, int64_t APTS, bool& AStopHook)>;
 using TAudioHookEvent = std::function<void(
     runtime::TObject* Sender, int32_t ATaskIndex, int64_t APTS, uint8_t* ASample, int32_t ASize,
     int32_t ASampleRate, int32_t AChannels, int32_t ASampleFormat)>;

@@ -183,6 +183,9 @@ TOutputHooks TCustomEncoder::HooksFor() {
                    int fmt) { HandleAudioHook(s, pts, sample, size, rate, channels, fmt); };
   h.input_video = [this](runtime::TObject* s, runtime::TBitmap* b, int n, int64_t pts, bool& u,
                          bool& stop) { HandleInputVideoHook(s, b, n, pts, u, stop); };
+  h.input_video_query = [this](runtime::TObject* s, int w, int ht, int n, int64_t pts, bool& stop) {
+    return HandleInputVideoHookQuery(s, w, ht, n, pts, stop);
+  };
   h.output_video = [this](runtime::TObject* s, runtime::TBitmap* b, int n, int64_t pts, bool& u,
                           bool& stop) { HandleOutputVideoHook(s, b, n, pts, u, stop); };
   return h;
@@ -418,6 +421,10 @@ void TCustomEncoder::SetOnVideoInputHook(TVideoHookEvent e) {
   auto g = LockServingMainThread(FVideoHookLock);
   FOnInputVideoHook = std::move(e);
 }
+void TCustomEncoder::SetOnVideoInputHookQuery(TVideoHookQuery q) {
+  auto g = LockServingMainThread(FVideoHookLock);
+  FOnInputVideoHookQuery = std::move(q);
+}
 void TCustomEncoder::SetOnVideoOutputHook(TVideoHookEvent e) {
   auto g = LockServingMainThread(FVideoHookLock);
   FOnOutputVideoHook = std::move(e);
@@ -481,6 +488,16 @@ void TCustomEncoder::HandleInputVideoHook(runtime::TObject* Sender, runtime::TBi
                                           int AFrameNumber, int64_t APTS, bool& AUpdate,
                                           bool& AStopHook) {
   VideoHook(FOnInputVideoHook, Sender, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}
+
+runtime::TRect TCustomEncoder::HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth,
+                                                         int AHeight, int AFrameNumber,
+                                                         int64_t APTS, bool& AStopHook) {
+  std::lock_guard g(FVideoHookLock);
+  if (!FOnInputVideoHook) return {};
+  if (!FOnInputVideoHookQuery) return {0, 0, AWidth, AHeight};
+  return FOnInputVideoHookQuery(this, FFFmpegList.IndexOf(Sender), AWidth, AHeight, AFrameNumber,
+                                APTS, AStopHook);
 }
 
 void TCustomEncoder::HandleOutputVideoHook(runtime::TObject* Sender, runtime::TBitmap* ABitmap,

@@ -140,12 +140,16 @@ class TCustomEncoder : public media::TFFBaseComponent {
   void SetOnProgress(TProgressEvent e);
   void SetOnTerminate(TTerminateEvent e);
   void SetOnVideoInputHook(TVideoHookEvent e);
+  void SetOnVideoInputHookQuery(TVideoHookQuery q);
   void SetOnVideoOutputHook(TVideoHookEvent e);
 
  protected:
   // Installed as the engine's callbacks of the same kind.
   virtual void HandleInputVideoHook(runtime::TObject* Sender, runtime::TBitmap* ABitmap,
                                     int AFrameNumber, int64_t APTS, bool& AUpdate, bool& AStopHook);
+  // The whole frame without a query handler; nothing without a hook handler.
+  runtime::TRect HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth, int AHeight,
+                                           int AFrameNumber, int64_t APTS, bool& AStopHook);
   virtual void HandleOutputVideoHook(runtime::TObject* Sender, runtime::TBitmap* ABitmap,
                                      int AFrameNumber, int64_t APTS, bool& AUpdate,
                                      bool& AStopHook);
@@ -192,6 +196,7 @@ class TCustomEncoder : public media::TFFBaseComponent {
   THookInfo FVideoHookInfo;       // Guarded by FVideoHookLock.
   TAudioHookEvent FOnAudioHook;   // handlers: set on the main thread while no task runs
   TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
+  TVideoHookQuery FOnInputVideoHookQuery;
   TPreviewBitmapEvent FOnPreviewBitmap;
   TProgressEvent FOnProgress;
   TTerminateEvent FOnTerminate;

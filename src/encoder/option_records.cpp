@@ -246,7 +246,10 @@ TStreamOptionQueue ApplyOutputOptions(engine::TCustomFFmpeg& e, const TOutputOpt
   e.SetVideoFilters(queue.Default("vf"));
 
   if (o.AudioHook) e.SetOnAudioHook(hooks.audio);
-  if (o.VideoInputHook) e.SetOnInputVideoHook(hooks.input_video);
+  if (o.VideoInputHook) {
+    e.SetOnInputVideoHook(hooks.input_video);
+    e.SetOnInputVideoHookQuery(hooks.input_video_query);
+  }
   if (o.VideoOutputHook) e.SetOnOutputVideoHook(hooks.output_video);
   e.SetVideoHookBitsPixel(o.VideoHookBitsPixel);
   return queue;

@@ -150,6 +150,7 @@ void ApplyInputOptions(engine::TCustomFFmpeg& e, const TInputOptions& o);
 struct TOutputHooks {
   engine::TAudioHookEvent audio;
   engine::TVideoHookEvent input_video;
+  engine::TVideoHookQuery input_video_query;
   engine::TVideoHookEvent output_video;
 };
 

@@ -41,6 +41,7 @@
 #include "media/ff_options.h"
 #include "media/ff_ptr.h"
 #include "media/unicode_io.h"
+#include "runtime/bitmap.h"
 #include "runtime/event.h"
 #include "runtime/object.h"
 
@@ -105,6 +106,14 @@ using TProgressEvent = std::function<void(
 using TVideoHookEvent =
     std::function<void(runtime::TObject* Sender, runtime::TBitmap* ABitmap, int AFrameNumber,
                        int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+// Asked, when assigned, before the input video hook converts a picture: the part of the picture
+// (AWidth x AHeight) the handler will change for this frame. An empty rectangle: nothing to
+// draw; the picture goes on unconverted and the hook event is not raised for it. Otherwise only
+// that part (grown to whole chroma samples and 32-pixel columns) is converted into the bitmap
+// and back; the bitmap's other pixels hold an earlier picture. AStopHook as for the hook event.
+using TVideoHookQuery =
+    std::function<runtime::TRect(runtime::TObject* Sender, int AWidth, int AHeight,
+                                 int AFrameNumber, int64_t APTS, bool& AStopHook)>;
 using TAudioHookEvent =
     std::function<void(runtime::TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
                        int ASampleRate, int AChannels, int ASampleFormat)>;
@@ -254,6 +263,7 @@ class TCustomFFmpeg : public runtime::TObject {
   // Events (set before the conversion starts).
   void SetOnAudioHook(TAudioHookEvent e) { FOnAudioHook = std::move(e); }
   void SetOnInputVideoHook(TVideoHookEvent e) { FOnInputVideoHook = std::move(e); }
+  void SetOnInputVideoHookQuery(TVideoHookQuery q) { FOnInputVideoHookQuery = std::move(q); }
   void SetOnOutputVideoHook(TVideoHookEvent e) { FOnOutputVideoHook = std::move(e); }
   void SetOnPreviewBitmap(TPreviewBitmapEvent e) { FOnPreviewBitmap = std::move(e); }
   void SetOnProgress(TProgressEvent e) { FOnProgress = std::move(e); }
@@ -492,6 +502,7 @@ class TCustomFFmpeg : public runtime::TObject {
   int FVideoHookBitsPixel = 24;
   TAudioHookEvent FOnAudioHook;
   TVideoHookEvent FOnInputVideoHook, FOnOutputVideoHook;
+  TVideoHookQuery FOnInputVideoHookQuery;
   TPreviewBitmapEvent FOnPreviewBitmap;
   TProgressEvent FOnProgress;
   TNotifyEvent FOnTerminate;
@@ -538,8 +549,10 @@ class TCustomFFmpeg : public runtime::TObject {
   // Raises a video hook on `src` through its bitmap. When the handler changed the bitmap the
   // picture is converted back into `work` (the job's own buffer) and `work` is returned;
   // otherwise `src` goes on untouched. A failed conversion or StopHook switches the hook off.
+  // With a query, only the part it names is converted, and nothing when it names nothing.
   AVFrame* VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* src,
-                         AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current);
+                         AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current,
+                         TVideoHookQuery* query = nullptr);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
   // Stores a post-hook set (the post-hook lock is held). A set without phPreview gives up the
   // preview window: it is returned, for the caller to let go of after releasing the lock.

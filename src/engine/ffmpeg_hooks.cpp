@@ -1,6 +1,8 @@
 // Video hooks of a running conversion: the input hook (or the frame-hook libraries) on each
 // decoded picture, the output hook and the post hooks (preview bitmaps) on each picture about to
 // be encoded.
+#include <algorithm>
+
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_messages.h"
 #include "engine/transcode_streams.h"
@@ -35,16 +37,42 @@ bool CopyInto(AVFrame* dst, const AVFrame* src) {
 
 AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event,
                                       AVFrame* src, AVFrame* work, int frame_number, int64_t pts,
-                                      bool* bitmap_current) {
+                                      bool* bitmap_current, TVideoHookQuery* query) {
   if (bitmap_current) *bitmap_current = false;
-  if (!ctx.ConvertToRGB(src, false) || !ctx.Bitmap()) {
+  // The part the handler draws on: the whole picture, unless its query names less.
+  runtime::TRect part{0, 0, src->width, src->height};
+  if (query && *query) {
+    bool stop = false;
+    runtime::TRect area;
+    try {
+      area = (*query)(this, src->width, src->height, frame_number, pts, stop);
+    } catch (const std::exception& e) {
+      LogF(media::llError, "%s%s", msg::kVideoHookError, e.what());
+      return src;
+    }
+    if (stop) {
+      event = nullptr;
+      *query = nullptr;
+      return src;
+    }
+    part = {std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, src->width),
+            std::min(area.bottom, src->height)};
+    if (part.Width() <= 0 || part.Height() <= 0) return src;  // nothing to draw on this frame
+  }
+  bool whole = part.Width() == src->width && part.Height() == src->height;
+  const auto to_rgb = [&](const AVFrame* f) {
+    if (!whole && ctx.ConvertRectToRGB(f, part)) return ctx.Bitmap() != nullptr;
+    whole = true;  // also for pictures whose format has no parts (palettes, bit-packed)
+    return ctx.ConvertToRGB(f, false) && ctx.Bitmap();
+  };
+  if (!to_rgb(src)) {
     LogF(media::llError, "%s", msg::kToRGBFail);
     event = nullptr;
     return src;
   }
   if (ctx.InPlace()) {
     // The bitmap shares the source's planes: the handler draws on the job's own copy.
-    if (!CopyInto(work, src) || !ctx.ConvertToRGB(work, false)) {
+    if (!CopyInto(work, src) || !to_rgb(work)) {
       LogF(media::llError, "%s", msg::kHookBufMalloc);
       return src;
     }
@@ -61,7 +89,15 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
   }
   AVFrame* result = src;  // a picture the handler left alone goes on unconverted
   bool ok = true;
-  if (update) {
+  if (update && !whole) {
+    // The rest of the picture stays as decoded: the job's copy of it gets the part back.
+    if (CopyInto(work, src) && ctx.ConvertRectFromRGB(work)) {
+      result = work;
+    } else {
+      LogF(media::llError, "%s", msg::kFromRGBFail);
+      ok = false;
+    }
+  } else if (update) {
     ctx.BitmapToRGB();
     if (ctx.InPlace()) {
       result = work;
@@ -72,7 +108,7 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
       ok = false;
     }
   }
-  if (bitmap_current) *bitmap_current = ok && update;
+  if (bitmap_current) *bitmap_current = ok && update && whole;
   if (stop || !ok) event = nullptr;
   return result;
 }
@@ -88,7 +124,7 @@ AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AV
   }
   if (FOnInputVideoHook)
     return VideoHookCall(r.in_rgb, FOnInputVideoHook, picture, r.hook_frame.get(), ist.frame_number,
-                         ist.pts, nullptr);
+                         ist.pts, nullptr, &FOnInputVideoHookQuery);
   if (FFrameHooks.empty()) return picture;
   // The libraries change the picture in place: a deinterlaced picture is the job's own, a
   // decoded one is copied first.

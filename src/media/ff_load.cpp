@@ -13,6 +13,7 @@
 #include "media/ff_log.h"
 #include "media/ffapi.h"
 #include "runtime/format.h"
+#include "runtime/main_thread.h"
 
 namespace trelvix::media {
 namespace {
@@ -188,6 +189,9 @@ bool TFFLoader::Load(TLibrary lib) {
       st.Fixuped = true;
       KeepResident(st.Handle.get());
     } catch (const FixupError& e) {
+      // The slots filled before the missing entry point would point into the library about to
+      // be freed, and a set slot reads as "bound".
+      Unfix(lib);
       s.last_err_msg = e.what();
     }
   }
@@ -265,8 +269,16 @@ TFFLoader& FFLoader() {
   return loader;
 }
 
-std::recursive_mutex& CodecLock() {
-  static std::recursive_mutex lock;
+void TCodecLock::lock() {
+  if (!runtime::IsMainThread()) {
+    FMutex.lock();
+    return;
+  }
+  while (!FMutex.try_lock()) runtime::CheckSynchronize(1);
+}
+
+TCodecLock& CodecLock() {
+  static TCodecLock lock;
   return lock;
 }
 

@@ -51,7 +51,19 @@ class TFFLoader {
 TFFLoader& FFLoader();
 
 // The process-wide codec lock: held around every codec open and close and around stream
-// probing, so that no two threads do these at the same time. Recursive.
-std::recursive_mutex& CodecLock();
+// probing, so that no two threads do these at the same time. Recursive; used with
+// std::lock_guard. A worker that holds it may log, and a log line may wait for the main thread
+// to run its handler; so on the main thread lock() runs the calls queued for the main thread
+// while it waits, and the two threads never wait for each other.
+class TCodecLock {
+ public:
+  void lock();
+  bool try_lock() { return FMutex.try_lock(); }
+  void unlock() { FMutex.unlock(); }
+
+ private:
+  std::recursive_mutex FMutex;
+};
+TCodecLock& CodecLock();
 
 }  // namespace trelvix::media

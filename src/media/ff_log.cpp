@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "media/ffapi.h"
@@ -25,9 +27,12 @@ constexpr size_t kLineBufferSize = 2048;
 
 std::atomic<int> g_filter_level{32};
 
-// The current logger and the one created automatically, if any.
+// The current logger and the automatic one, if it was needed. The automatic logger is kept until
+// the process ends even while the application's own is current, so that a delivery that picked
+// it never outlives it.
 struct CurrentLogger {
   std::mutex lock;
+  std::condition_variable released;      // a logger's last delivery ended
   TFFLogger* current = nullptr;          // Guarded by lock.
   std::unique_ptr<TFFLogger> automatic;  // Guarded by lock.
 };
@@ -46,6 +51,52 @@ LogList& TheLogList() {
   return l;
 }
 [[maybe_unused]] const bool kListCreated = (TheLogList(), Loggers(), true);
+
+}  // namespace
+
+// Holds a logger for one delivery: its destructor waits until no LoggerUse holds it.
+class LoggerUse {
+ public:
+  // The current logger (the automatic one made current when there is none), held.
+  static LoggerUse Current() {
+    CurrentLogger& c = Loggers();
+    std::lock_guard g(c.lock);
+    return LoggerUse(CurrentLocked(c));
+  }
+  // The given logger, held; the caller guarantees it is alive at this moment.
+  static LoggerUse Of(TFFLogger* logger) {
+    std::lock_guard g(Loggers().lock);
+    return LoggerUse(logger);
+  }
+  static TFFLogger* CurrentLocked(CurrentLogger& c) {
+    if (c.current) return c.current;
+    if (c.automatic) {
+      c.automatic->Reset();
+    } else {
+      c.automatic.reset(new TFFLogger(TFFLogger::AutomaticTag{}));
+    }
+    c.current = c.automatic.get();
+    return c.current;
+  }
+
+  LoggerUse(LoggerUse&& o) noexcept : logger_(std::exchange(o.logger_, nullptr)) {}
+  LoggerUse(const LoggerUse&) = delete;
+  LoggerUse& operator=(const LoggerUse&) = delete;
+  LoggerUse& operator=(LoggerUse&&) = delete;
+  ~LoggerUse() {
+    if (!logger_) return;
+    CurrentLogger& c = Loggers();
+    std::lock_guard g(c.lock);
+    if (--logger_->FUses == 0) c.released.notify_all();
+  }
+  TFFLogger* operator->() const { return logger_; }
+
+ private:
+  explicit LoggerUse(TFFLogger* logger) : logger_(logger) { ++logger_->FUses; }  // lock held
+  TFFLogger* logger_;
+};
+
+namespace {
 
 // The libraries' log callback; runs on any thread.
 void LibraryLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
@@ -79,7 +130,9 @@ void LibraryLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
     }
   }
   // Delivered outside the list lock: a handler on the main thread may itself cause logging.
-  for (const std::string& line : lines) TFFLogger::Current().DeliverLibraryLine(tid, level, line);
+  if (lines.empty()) return;
+  const LoggerUse use = LoggerUse::Current();
+  for (const std::string& line : lines) use->DeliverLibraryLine(tid, level, line);
 }
 
 }  // namespace
@@ -102,33 +155,60 @@ int LibraryFilterLevel() {
 
 TFFLogger::TFFLogger() : TFFBaseComponent("1.0") {
   FLogLevel = AVToLogLevel(g_filter_level.load());
-  std::unique_ptr<TFFLogger> replaced;  // an auto-created logger, destroyed after the lock
   CurrentLogger& c = Loggers();
   std::lock_guard g(c.lock);
-  if (c.automatic && c.current == c.automatic.get()) replaced = std::move(c.automatic);
+  // The automatic logger stops delivering as if it were gone; it stays, for deliveries that
+  // already picked it.
+  if (c.automatic && c.current == c.automatic.get()) c.automatic->SetOnLog(nullptr);
   c.current = this;
 }
 
+TFFLogger::TFFLogger(AutomaticTag) : TFFBaseComponent("1.0") {
+  FAutoCreated = true;
+  FLogLevel = AVToLogLevel(g_filter_level.load());
+}
+
 TFFLogger::~TFFLogger() {
+  SetOnLog(nullptr);  // a delivery that has not reached the handler yet finds none
   CurrentLogger& c = Loggers();
-  std::lock_guard g(c.lock);
+  std::unique_lock g(c.lock);
   if (c.current == this) c.current = nullptr;
+  // A delivery in progress may be waiting for the main thread to run the handler: on the main
+  // thread, serve that queue while waiting (the handler is gone, so those calls return at once).
+  while (FUses > 0) {
+    if (!runtime::IsMainThread()) {
+      c.released.wait(g);
+      continue;
+    }
+    g.unlock();
+    runtime::CheckSynchronize(1);
+    g.lock();
+  }
+}
+
+void TFFLogger::Reset() {
+  std::lock_guard g(FLock);
+  FTriggerEventInMainThread = true;
+  FLogLevel = AVToLogLevel(g_filter_level.load());
+  FOnLog = nullptr;
 }
 
 TFFLogger& TFFLogger::Current() {
   CurrentLogger& c = Loggers();
-  static std::mutex creation;  // one thread creates the automatic logger
-  std::lock_guard create(creation);
-  {
-    std::lock_guard g(c.lock);
-    if (c.current) return *c.current;
-  }
-  auto logger = std::make_unique<TFFLogger>();  // makes itself current
-  logger->FAutoCreated = true;
-  TFFLogger& ref = *logger;
   std::lock_guard g(c.lock);
-  c.automatic = std::move(logger);
-  return ref;
+  return *LoggerUse::CurrentLocked(c);
+}
+
+void TFFLogger::Post(runtime::TObject* Sender, TLogLevel ALogLevel, const std::string& ALogMsg) {
+  LoggerUse::Current()->Log(Sender, ALogLevel, ALogMsg);
+}
+
+void TFFLogger::PostF(runtime::TObject* Sender, TLogLevel ALogLevel, const char* fmt, ...) {
+  const LoggerUse use = LoggerUse::Current();
+  va_list args;
+  va_start(args, fmt);
+  use->LogV(Sender, ALogLevel, fmt, args);
+  va_end(args);
 }
 
 void TFFLogger::InstallAVLogCallback() {
@@ -201,12 +281,15 @@ void TFFLogger::Log(runtime::TObject* Sender, TLogLevel ALogLevel, const std::st
 }
 
 void TFFLogger::LogF(runtime::TObject* Sender, TLogLevel ALogLevel, const char* fmt, ...) {
-  if (!Passes(ALogLevel)) return;  // formatted only when it is delivered
   va_list args;
   va_start(args, fmt);
-  std::string msg = runtime::FormatV(fmt, args);
+  LogV(Sender, ALogLevel, fmt, args);
   va_end(args);
-  Raise(TLogInfo{Sender, CurrentThreadID(), ALogLevel, std::move(msg)});
+}
+
+void TFFLogger::LogV(runtime::TObject* Sender, TLogLevel ALogLevel, const char* fmt, va_list args) {
+  if (!Passes(ALogLevel)) return;  // formatted only when it is delivered
+  Raise(TLogInfo{Sender, CurrentThreadID(), ALogLevel, runtime::FormatV(fmt, args)});
 }
 
 void TFFLogger::DeliverLibraryLine(uint32_t thread_id, int av_level, const std::string& line) {
@@ -217,20 +300,29 @@ void TFFLogger::DeliverLibraryLine(uint32_t thread_id, int av_level, const std::
   Raise(TLogInfo{this, thread_id, AVToLogLevel(av_level), line});
 }
 
+TLogEvent TFFLogger::Handler() const {
+  std::lock_guard g(FLock);
+  return FOnLog;
+}
+
 void TFFLogger::Raise(const TLogInfo& info) {
-  TLogEvent handler;
+  const LoggerUse use = LoggerUse::Of(this);  // the destructor waits for this delivery
   bool in_main;
   {
     std::lock_guard g(FLock);
-    handler = FOnLog;
+    if (!FOnLog) return;
     in_main = FTriggerEventInMainThread;
   }
-  if (!handler) return;
   // Each delivery carries its own record, so concurrent messages never mix their fields.
   if (in_main && !runtime::IsMainThread()) {
-    runtime::CallInMainThread(
-        [&] { handler(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg); });
+    // The handler is read when the main thread runs the call: a logger being destroyed has none.
+    runtime::CallInMainThread([&] {
+      if (const TLogEvent handler = Handler())
+        handler(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg);
+    });
   } else {
+    const TLogEvent handler = Handler();
+    if (!handler) return;
     std::lock_guard g(FRaiseLock);
     handler(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg);
   }

@@ -1,6 +1,7 @@
 #include "media/unicode_io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,19 +14,29 @@ namespace trelvix::media {
 struct UnicodeIO {
   int fd = -1;
   AVIOContext* avio = nullptr;
+  // For a non-blocking descriptor (a FIFO): a read without data waits in steps and asks this
+  // callback between them whether to give up.
+  AVIOInterruptCB interrupt{};
 };
 
 namespace {
 
 constexpr int kBufferSize = 64 * 1024;
 
+constexpr int kPollStepMs = 50;
+
 int ReadPacket(void* opaque, uint8_t* buf, int size) {
   auto* io = static_cast<UnicodeIO*>(opaque);
-  ssize_t n;
-  do n = ::read(io->fd, buf, static_cast<size_t>(size));
-  while (n < 0 && errno == EINTR);
-  if (n < 0) return -1;
-  return n == 0 ? AVERROR_EOF : static_cast<int>(n);
+  for (;;) {
+    const ssize_t n = ::read(io->fd, buf, static_cast<size_t>(size));
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) return AVERROR_EOF;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return AVERROR(errno);
+    if (io->interrupt.callback && io->interrupt.callback(io->interrupt.opaque)) return AVERROR_EXIT;
+    pollfd p{io->fd, POLLIN, 0};
+    ::poll(&p, 1, kPollStepMs);
+  }
 }
 
 int WritePacket(void* opaque, uint8_t* buf, int size) {
@@ -62,15 +73,21 @@ void UnicodeIODeleter::operator()(UnicodeIO* io) const {
   delete io;
 }
 
-UnicodeIOPtr OpenUnicodeIO(const std::string& lib_name, int avio_flags, int* err) {
-  const std::string path = WideFileName(lib_name);
+namespace {
+
+bool IsFifo(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+UnicodeIOPtr OpenFileIO(const std::string& path, int avio_flags, int extra_oflags, int* err) {
   int oflags = O_RDONLY;
   if ((avio_flags & AVIO_FLAG_READ_WRITE) == AVIO_FLAG_READ_WRITE)
     oflags = O_RDWR | O_CREAT | O_TRUNC;
   else if (avio_flags & AVIO_FLAG_WRITE)
     oflags = O_WRONLY | O_CREAT | O_TRUNC;
   UnicodeIOPtr io(new UnicodeIO);
-  io->fd = ::open(path.c_str(), oflags | O_CLOEXEC, 0666);
+  io->fd = ::open(path.c_str(), oflags | extra_oflags | O_CLOEXEC, 0666);
   if (io->fd < 0) {
     *err = AVERROR(ENOENT);
     return nullptr;
@@ -92,23 +109,44 @@ UnicodeIOPtr OpenUnicodeIO(const std::string& lib_name, int avio_flags, int* err
   return io;
 }
 
+}  // namespace
+
+UnicodeIOPtr OpenUnicodeIO(const std::string& lib_name, int avio_flags, int* err) {
+  return OpenFileIO(WideFileName(lib_name), avio_flags, 0, err);
+}
+
 AVIOContext* UnicodeIOContext(UnicodeIO* io) {
   return io ? io->avio : nullptr;
 }
 
 int OpenInputFile(InputFormatPtr& ctx, UnicodeIOPtr& io, const std::string& lib_name,
-                  const AVInputFormat* fmt, AVDictionary** options) {
+                  const AVInputFormat* fmt, AVDictionary** options,
+                  const AVIOInterruptCB* interrupt) {
   ctx.reset();
   io.reset();
   AVFormatContext* raw = nullptr;
   const char* url = lib_name.c_str();
   UnicodeIOPtr custom;
+  int err = 0;
   if (IsUnicodeName(lib_name)) {
-    int err = 0;
     custom = OpenUnicodeIO(lib_name, AVIO_FLAG_READ, &err);
     if (!custom) return err;
+  } else if (interrupt && IsFifo(lib_name)) {
+    // The library's file reader blocks in the kernel on a FIFO that has no data (or no writer
+    // yet), where no interrupt reaches it; read it without blocking instead.
+    custom = OpenFileIO(lib_name, AVIO_FLAG_READ, O_NONBLOCK, &err);
+    if (!custom) return err;
+    custom->avio->seekable = 0;
+  }
+  if (custom || interrupt) {
     raw = ff::avformat_alloc_context();
     if (!raw) return AVERROR(ENOMEM);
+  }
+  if (interrupt) {
+    raw->interrupt_callback = *interrupt;
+    if (custom) custom->interrupt = *interrupt;
+  }
+  if (custom) {
     raw->pb = custom->avio;
     raw->flags |= AVFMT_FLAG_CUSTOM_IO;
   }

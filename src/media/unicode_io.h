@@ -26,8 +26,12 @@ AVIOContext* UnicodeIOContext(UnicodeIO* io);
 
 // avformat_open_input for either name form. On success ctx owns the opened context and io holds
 // the custom I/O (if any); on failure both are empty and the library error code is returned.
+// With interrupt, the context has that interrupt callback from the start, so that opening and
+// probing can be abandoned; a FIFO is then read without blocking, with the same callback asked
+// while it has no data.
 int OpenInputFile(InputFormatPtr& ctx, UnicodeIOPtr& io, const std::string& lib_name,
-                  const AVInputFormat* fmt, AVDictionary** options);
+                  const AVInputFormat* fmt, AVDictionary** options,
+                  const AVIOInterruptCB* interrupt = nullptr);
 
 // Opens the output file of a muxer context: avio_open for plain names, the custom I/O for the
 // unicode form (the context is then marked AVFMT_FLAG_CUSTOM_IO). Returns 0 or an error code.

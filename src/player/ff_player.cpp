@@ -214,7 +214,7 @@ void TCustomPlayer::SetOnAudioHook(TAudioHookEvent fn) {
 }
 
 void TCustomPlayer::ReportPlayerError(const std::string& msg, bool store) {
-  media::TFFLogger::Current().Log(this, media::llError, msg);
+  media::TFFLogger::Post(this, media::llError, msg);
   if (store) {
     std::lock_guard g(FInfoLock);
     FLastErrMsg = msg;
@@ -467,8 +467,7 @@ void TCustomPlayer::PlayThreadExecute() {
   try {
     RunEventLoop();
   } catch (const std::exception& e) {
-    media::TFFLogger::Current().Log(this, media::llFatal,
-                                    std::string(msg::kPlayThreadException) + e.what());
+    media::TFFLogger::Post(this, media::llFatal, std::string(msg::kPlayThreadException) + e.what());
     std::lock_guard g(FDataLock);
     ClosePlayback(true);
   }
@@ -544,7 +543,7 @@ void TCustomPlayer::EventThreadExecute() {
         run();
     } catch (const std::exception& e) {
       FDelivering = false;
-      media::TFFLogger::Current().Log(this, media::llError, e.what());
+      media::TFFLogger::Post(this, media::llError, e.what());
     }
   };
   while (!FEventThreadTerminated) {
@@ -821,7 +820,7 @@ void TCustomPlayer::VideoHookDispatch(uint8_t* const src[4], const int src_lines
     FHookContext = std::make_unique<decoder::TRGBConvertContext>(FVideoHookBitsPixel);
   if (!FHookContext->ConvertToRGB(src, src_linesize, AV_PIX_FMT_YUV420P, false, height, width) ||
       !FHookContext->Bitmap()) {
-    media::TFFLogger::Current().Log(this, media::llError, msg::kToRGBFailed);
+    media::TFFLogger::Post(this, media::llError, msg::kToRGBFailed);
     return;
   }
   runtime::TBitmap* bmp = FHookContext->Bitmap();
@@ -831,15 +830,15 @@ void TCustomPlayer::VideoHookDispatch(uint8_t* const src[4], const int src_lines
     try {
       handler(this, bmp, std::llround(pts * 1000000.0) - start_time, update);
     } catch (const std::exception& e) {
-      media::TFFLogger::Current().Log(this, media::llError,
-                                      std::string(msg::kVideoHookException) + e.what());
+      media::TFFLogger::Post(this, media::llError,
+                             std::string(msg::kVideoHookException) + e.what());
       update = false;
     }
   }
   if (!update) return;
   FHookContext->BitmapToRGB();
   if (!FHookContext->ConvertFromRGB(dst->data, dst->linesize, AV_PIX_FMT_YUV420P, height, width))
-    media::TFFLogger::Current().Log(this, media::llError, msg::kFromRGBFailed);
+    media::TFFLogger::Post(this, media::llError, msg::kFromRGBFailed);
 }
 
 void TCustomPlayer::AudioHookDispatch(uint8_t* buf, int size, double pts, int64_t start_time,

@@ -61,6 +61,10 @@ class TCustomPlayer : public media::TFFBaseComponent {
   // Plays AFileName (UTF-8) into AScreenHandle (may be null: no host). Stops a running playback
   // first (waiting). APaused: open paused after the first two pictures. False with LastErrMsg.
   bool Open(const std::string& AFileName, QWidget* AScreenHandle = nullptr, bool APaused = false);
+  // How long Open waits for the source to open and be probed before it gives up (milliseconds,
+  // 20000 by default): a stalled network server or FIFO fails Open instead of holding it.
+  int OpenTimeLimit() const { return FOpenTimeLimit; }
+  void SetOpenTimeLimit(int ms) { FOpenTimeLimit = ms > 0 ? ms : 1; }
   // Ends the playback; with AWaitForStop returns when every thread of it has ended.
   void Stop(bool AWaitForStop);
   void Pause();
@@ -255,6 +259,7 @@ class TCustomPlayer : public media::TFFBaseComponent {
   int Ffs_screen_width = 0, Ffs_screen_height = 0;
   std::atomic<int> Fscreen_width{0}, Fscreen_height{0};
   int Fframe_width = 0, Fframe_height = 0, Fframe_pix_fmt = -1;
+  std::atomic<int> FOpenTimeLimit{20000};
   bool Faudio_disable = false, Fvideo_disable = false;
   std::atomic<int> Fwanted_stream[7] = {-1, -1, -1, -1, -1, -1, -1};  // by media type -1 .. 5
   std::atomic<int> Fseek_by_bytes{-1};

@@ -125,7 +125,7 @@ int TVideoState::AudioDecodeFrame(double& pts) {
         return bytes;
       }
       if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
-        media::TFFLogger::Current().Log(Owner, media::llInfo, msg::kAudioDecodeFailed);
+        media::TFFLogger::Post(Owner, media::llInfo, msg::kAudioDecodeFailed);
       audio_need_packet = true;
     }
     TQueuedPacket e;
@@ -136,7 +136,7 @@ int TVideoState::AudioDecodeFrame(double& pts) {
     }
     const int ret = ff::avcodec_send_packet(ctx, e.pkt.get());
     if (ret < 0 && ret != AVERROR(EAGAIN)) {
-      media::TFFLogger::Current().Log(Owner, media::llInfo, msg::kAudioDecodeFailed);
+      media::TFFLogger::Post(Owner, media::llInfo, msg::kAudioDecodeFailed);
       continue;  // the packet is dropped
     }
     if (e.pkt->pts != AV_NOPTS_VALUE && ret >= 0)

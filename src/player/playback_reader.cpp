@@ -1,8 +1,10 @@
 // The playback's state, the reader thread, opening and closing stream components, stream
 // switching, the clocks, seeking and pausing.
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
+#include "decoder/ff_decoder.h"
 #include "media/ff_load.h"
 #include "media/ff_log.h"
 #include "media/ff_utils.h"
@@ -97,7 +99,23 @@ std::shared_ptr<TVideoState> TVideoState::StreamOpen(TCustomPlayer* player, cons
     player->ReportPlayerError(msg::kCreateThreadFailed, true);
     return nullptr;
   }
-  while (vs->Opened == 0) ServiceMainThread(10);
+  // A source that does not open in time (a stalled network server or FIFO) is abandoned: the
+  // interrupt callback makes the library's open and probing give up, and the reader fails.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(player->OpenTimeLimit());
+  while (vs->Opened == 0) {
+    if (!vs->OpenTimedOut && std::chrono::steady_clock::now() >= deadline) {
+      vs->OpenTimedOut = true;
+      vs->abort_request = 1;
+    }
+    ServiceMainThread(10);
+  }
+  if (vs->Opened == 1 && vs->OpenTimedOut) {  // opened just as the time ran out
+    player->ReportPlayerError(
+        runtime::Format(msg::kOpenTimedOut, name.c_str(), player->OpenTimeLimit() / 1000.0), true);
+    vs->StreamClose();
+    return nullptr;
+  }
   if (vs->Opened == 1) {
     if (vs->video_stream < 0 && !player->Fdisplay_disable) vs->show_audio = player->FShowAudio;
     try {
@@ -137,31 +155,34 @@ bool TVideoState::ReaderOpen() {
     const char* pf = ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(p->Fframe_pix_fmt));
     if (pf) ff::av_dict_set(&opts.raw, "pixel_format", pf, 0);
   }
-  int err = media::OpenInputFile(ic_owner, io, lib_filename, iformat, &opts.raw);
+  // The interrupt callback is in place before the open, so that a source that stalls while it
+  // is opened or probed can be abandoned (StreamOpen gives up after OpenTimeLimit).
+  const AVIOInterruptCB interrupt{DecodeInterruptCB, this};
+  int err = media::OpenInputFile(ic_owner, io, lib_filename, iformat, &opts.raw, &interrupt);
   if (err < 0) {
-    Report(media::LibErrorText(filename, err), true);
+    Report(OpenTimedOut ? runtime::Format(msg::kOpenTimedOut, filename.c_str(),
+                                          Owner->OpenTimeLimit() / 1000.0)
+                        : media::LibErrorText(filename, err),
+           true);
     return false;
   }
   ic = ic_owner.get();
-  ic->interrupt_callback.callback = DecodeInterruptCB;
-  ic->interrupt_callback.opaque = this;
   if (p->Fgenpts) ic->flags |= AVFMT_FLAG_GENPTS;
   {
     std::lock_guard g(media::CodecLock());
     err = ff::avformat_find_stream_info(ic, nullptr);
   }
-  if (err < 0) {
-    Report(runtime::Format(msg::kNoCodecParameters, filename.c_str()), true);
+  if (err < 0 || OpenTimedOut) {
+    Report(OpenTimedOut ? runtime::Format(msg::kOpenTimedOut, filename.c_str(),
+                                          Owner->OpenTimeLimit() / 1000.0)
+                        : runtime::Format(msg::kNoCodecParameters, filename.c_str()),
+           true);
     return false;
   }
   if (ic->pb) ic->pb->eof_reached = 0;
   if (p->Fseek_by_bytes < 0) p->Fseek_by_bytes = (ic->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
 
-  const std::string fmt_name = ic->iformat->name ? ic->iformat->name : "";
-  // Still images: the image-sequence demuxer, and the single-image ("*_pipe") demuxers that
-  // this library generation uses for a lone picture file.
-  IsImage2 = fmt_name == "image2" || fmt_name == "image2pipe" ||
-             (fmt_name.size() > 5 && fmt_name.compare(fmt_name.size() - 5, 5, "_pipe") == 0);
+  IsImage2 = decoder::IsStillImageFormat(ic->iformat);
   IsDevice = IsCaptureDevice(ic->iformat);
   StartTime = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
   Duration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;
@@ -321,8 +342,7 @@ void TVideoState::ReaderLoop() {
     if (!IsImage2 && !ErrorEOF) {
       ErrorEOF = 1;
       if (at_end)
-        media::TFFLogger::Current().Log(p, media::llInfo,
-                                        runtime::Format(msg::kReachEOF, filename.c_str()));
+        media::TFFLogger::Post(p, media::llInfo, runtime::Format(msg::kReachEOF, filename.c_str()));
       else
         Report(runtime::Format(msg::kReadError, ret, filename.c_str()), false);
     }

@@ -20,8 +20,9 @@ inline constexpr char kUsingVideoDriver[] = "using video driver: %s\n";
 // Playback set-up and reading.
 inline constexpr char kAllocFailed[] = "av_mallocz() failed.";
 inline constexpr char kCreateThreadFailed[] = "SDL_CreateThread() failed.";
-inline constexpr char kNoCodecParameters[] = "%s: could not find codec parameters";  // file
-inline constexpr char kStartSeekFailed[] = "%s: could not seek to position %0.3f";   // file, s
+inline constexpr char kOpenTimedOut[] = "%s: the source did not open within %.1f s";  // file, s
+inline constexpr char kNoCodecParameters[] = "%s: could not find codec parameters";   // file
+inline constexpr char kStartSeekFailed[] = "%s: could not seek to position %0.3f";    // file, s
 inline constexpr char kNoStreamToPlay[] = "%s: could not open codecs, no stream to play.";
 inline constexpr char kReachEOF[] = "reach end of file: %s";              // file
 inline constexpr char kReadError[] = "error #%d while reading file: %s";  // code, file

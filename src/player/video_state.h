@@ -155,6 +155,7 @@ struct TVideoState {
   const AVInputFormat* iformat = nullptr;
   std::atomic<int> no_background{0};
   std::atomic<int> abort_request{0};
+  std::atomic<bool> OpenTimedOut{false};  // StreamOpen gave up waiting for the open
   std::atomic<int> paused{0};
   int last_paused = 0;  // reader
   std::atomic<int> seek_req{0};

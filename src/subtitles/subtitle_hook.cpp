@@ -17,6 +17,17 @@ std::string Utf8(const QString& s) {
   return s.toStdString();
 }
 
+// One line with its outline: four black copies, `outline` pixels apart, then the text in its
+// colour in the middle of them. text_out(x, y, colour) makes one drawing.
+template <class TextOut>
+void OutlinedText(int x, int y, int outline, runtime::TColor color, TextOut&& text_out) {
+  text_out(x, y, runtime::clBlack);
+  text_out(x, y + outline, runtime::clBlack);
+  text_out(x + outline, y, runtime::clBlack);
+  text_out(x + outline, y + outline, runtime::clBlack);
+  text_out(x + outline / 2, y + outline / 2, color);
+}
+
 }  // namespace
 
 void TSubtitleHook::StartConversion(const TSubtitleTimetable& timetable,
@@ -24,7 +35,7 @@ void TSubtitleHook::StartConversion(const TSubtitleTimetable& timetable,
   rows_.clear();
   rows_.reserve(size_t(timetable.Count()));
   for (int i = 0; i < timetable.Count(); ++i)
-    rows_.push_back({timetable.KeyMs(i), timetable.Row(i).Text});
+    rows_.push_back({timetable.KeyMs(i), BoundedSubtitleText(timetable.Row(i).Text)});
   settings_ = settings;
   frame_rate_ = frame_rate;
   next_row_ = 1;
@@ -37,6 +48,11 @@ void TSubtitleHook::StartConversion(const TSubtitleTimetable& timetable,
   display_time_ = settings_.NapisyCzasTag;
   font_ = TFontState{};
   block_ = TSubtitleBlock{};
+  // The settings may have changed: the next subtitle is drawn anew.
+  lines_.clear();
+  overlay_.Clear();
+  overlay_valid_ = false;
+  prepared_ = false;
 }
 
 int32_t TSubtitleHook::GapAfter(size_t row) const {
@@ -48,9 +64,24 @@ int32_t TSubtitleHook::GapAfter(size_t row) const {
 
 bool TSubtitleHook::Process(runtime::TBitmap& bitmap, int64_t pts_us, int32_t frame_number,
                             bool& stop_hook) {
+  const bool prepared = prepared_ && prepared_pts_ == pts_us && prepared_number_ == frame_number &&
+                        overlay_w_ == bitmap.Width() && overlay_h_ == bitmap.Height();
+  prepared_ = false;
+  if (!prepared) {
+    const runtime::TRect area =
+        Prepare(bitmap.Width(), bitmap.Height(), pts_us, frame_number, stop_hook);
+    prepared_ = false;
+    if (area.Width() <= 0) return false;
+  }
+  return Draw(bitmap);
+}
+
+runtime::TRect TSubtitleHook::Prepare(int width, int height, int64_t pts_us, int32_t frame_number,
+                                      bool& stop_hook) {
+  prepared_ = false;
   if (!SubtitlesOn()) {
     stop_hook = true;
-    return false;
+    return {};
   }
   if (pts_us == kNoPts && frame_rate_ > 0)
     current_time_ = int64_t(double(frame_number) * 1000000.0 / frame_rate_);
@@ -72,27 +103,60 @@ bool TSubtitleHook::Process(runtime::TBitmap& bitmap, int64_t pts_us, int32_t fr
   if (!settings_.IQNapisow && !queue_.empty()) showing_ = false;
 
   if (showing_) {
-    PiszTXT(current_text_, 0, true, bitmap);
-    return true;
+    Show(current_text_, 0, true, width, height);
+  } else if (queue_.empty()) {
+    return {};
+  } else {
+    try {
+      current_text_ = queue_.front().Text;
+      Show(current_text_, queue_.front().Gap, false, width, height);
+      queue_.pop_front();
+    } catch (const std::exception&) {
+      // The entry stays first in the queue and is tried again on the next frame.
+      return {};
+    }
   }
-  if (queue_.empty()) return false;
-  try {
-    current_text_ = queue_.front().Text;
-    PiszTXT(current_text_, queue_.front().Gap, false, bitmap);
-    queue_.pop_front();
-    return true;
-  } catch (const std::exception&) {
-    // The entry stays first in the queue and is tried again on the next frame.
-    return false;
-  }
+  prepared_ = true;
+  prepared_pts_ = pts_us;
+  prepared_number_ = frame_number;
+  return overlay_.Area();
 }
 
 void TSubtitleHook::PiszTXT(const QString& text, int32_t gap, bool repaint,
                             runtime::TBitmap& bitmap) {
+  Show(text, gap, repaint, bitmap.Width(), bitmap.Height());
+  Draw(bitmap);
+}
+
+void TSubtitleHook::Show(const QString& text, int32_t gap, bool repaint, int width, int height) {
   if (!repaint) {
     showing_ = false;
     display_time_ = ReadingTime(text, int(queue_.size()), gap, settings_);
   }
+  if (!overlay_valid_ || text != overlay_text_ || width != overlay_w_ || height != overlay_h_) {
+    overlay_valid_ = false;
+    LayOut(text, width, height);
+    // Room around the block for what reaches past it: the outline, italics, the cell of the last
+    // line below the block; the overlay keeps only the part with ink.
+    const int margin = block_.FontHeight + outline_ + 8;
+    const runtime::TRect area{block_.Left - margin, block_.Top - margin,
+                              block_.Left + block_.Width + margin,
+                              block_.Top + block_.Height + margin};
+    overlay_.Render(
+        area, width, height,
+        [this](runtime::TBitmap& layer, int dx, int dy, const TSubtitleOverlay::TLayer& lay) {
+          DrawLines(layer, dx, dy, &lay);
+        });
+    overlay_text_ = text;
+    overlay_w_ = width;
+    overlay_h_ = height;
+    overlay_valid_ = true;
+  }
+  if (!repaint) show_until_ = current_time_ + display_time_ * 1000;
+  showing_ = true;
+}
+
+void TSubtitleHook::LayOut(const QString& text, int frame_w, int frame_h) {
   const runtime::TFont& configured = settings_.PanelWzorFont;
 
   // The scratch bitmap measures text with the drawing font; it is never drawn onto the frame.
@@ -103,7 +167,6 @@ void TSubtitleHook::PiszTXT(const QString& text, int32_t gap, bool repaint,
 
   TSubtitleLines lines = SplitSubtitleLines(text);
 
-  const int frame_w = bitmap.Width(), frame_h = bitmap.Height();
   if (settings_.FontAutoHeight) {
     font.SetHeight(-int(std::trunc(settings_.FontVol / 100 * frame_h)));
     if (settings_.EFontSize / 2 > font.Size())
@@ -129,9 +192,9 @@ void TSubtitleHook::PiszTXT(const QString& text, int32_t gap, bool repaint,
   block_ = {x0, y0, text_width, block_h, lines.Count, font_h};
 
   const int type = settings_.FontType;
-  const int outline = (type == stPrzezroczyste || type == stPolprzezroczysteXP)
-                          ? int(std::trunc(settings_.EObwodka))
-                          : 0;
+  outline_ = (type == stPrzezroczyste || type == stPolprzezroczysteXP)
+                 ? int(std::trunc(settings_.EObwodka))
+                 : 0;
 
   // The colour and name start from the subtitle font; line 1's markup may change them.
   font_.Color = configured.Color();
@@ -139,12 +202,7 @@ void TSubtitleHook::PiszTXT(const QString& text, int32_t gap, bool repaint,
   font_.Style = font.Style();
 
   // Each line with its markup applied and its font and place worked out.
-  struct TLine {
-    QString Text;
-    runtime::TFont Font;
-    int X = 0, Y = 0;
-  };
-  std::vector<TLine> drawn;
+  lines_.clear();
   for (int i = 0; i < lines.Count && i < 3; ++i) {
     TLine l;
     l.Text = ApplyMarkup(lines.Line[i], i == 0 ? 1 : 2, font_, configured);
@@ -155,31 +213,62 @@ void TSubtitleHook::PiszTXT(const QString& text, int32_t gap, bool repaint,
     l.X = x0 + (text_width - scratch.Canvas().TextWidth(Utf8(l.Text))) / 2 + 1;
     // Line 1 at y0 + 1, line 2 at y0 + height + 3, line 3 at y0 + 2 × height + 6.
     l.Y = i == 0 ? y0 + 1 : y0 + i * (font_h + kLineGap);
-    drawn.push_back(std::move(l));
+    lines_.push_back(std::move(l));
   }
+}
 
-  runtime::TCanvas& canvas = bitmap.Canvas();
-  if (type == stPolprzezroczyste) {
+void TSubtitleHook::DrawLines(runtime::TBitmap& target, int dx, int dy,
+                              const TSubtitleOverlay::TLayer* layer) const {
+  runtime::TCanvas& canvas = target.Canvas();
+  if (settings_.FontType == stPolprzezroczyste) {
     // Black boxes the size of each line's text cell. The cells of neighbouring lines overlap a
     // little, so all boxes go down before any text: a lower box must not cover the descenders
     // of the line above.
     canvas.Brush().style = runtime::TBrushStyle::bsSolid;
     canvas.Brush().color = runtime::clBlack;
-    for (const TLine& l : drawn) {
+    for (const TLine& l : lines_) {
       canvas.Font() = l.Font;
       const runtime::TSize cell = canvas.TextExtent(Utf8(l.Text));
-      canvas.FillRect({l.X, l.Y, l.X + cell.cx, l.Y + cell.cy});
+      canvas.FillRect({l.X + dx, l.Y + dy, l.X + dx + cell.cx, l.Y + dy + cell.cy});
+      if (layer) {
+        layer->Lay(runtime::clBlack, 0, 0);
+        layer->Clear();
+      }
     }
   }
   canvas.Brush().style = runtime::TBrushStyle::bsClear;
-  for (const TLine& l : drawn) {
+  for (const TLine& l : lines_) {
     canvas.Font() = l.Font;
-    DrawAATextDIVX(bitmap, l.X, l.Text, QString::fromStdString(l.Font.Name()), l.Font.Color(), 0,
-                   outline, l.Y);
+    const std::string text = Utf8(l.Text);
+    const int x = l.X + dx, y = l.Y + dy;
+    if (!layer) {
+      OutlinedText(x, y, outline_, l.Font.Color(), [&](int at_x, int at_y, runtime::TColor c) {
+        canvas.Font().SetColor(c);
+        canvas.TextOut(at_x, at_y, text);
+      });
+      continue;
+    }
+    // The copies of the outline differ only in place and colour: the text is drawn once.
+    canvas.TextOut(x, y, text);
+    OutlinedText(x, y, outline_, l.Font.Color(),
+                 [&](int at_x, int at_y, runtime::TColor c) { layer->Lay(c, at_x - x, at_y - y); });
+    layer->Clear();
   }
+}
 
-  if (!repaint) show_until_ = current_time_ + display_time_ * 1000;
-  showing_ = true;
+bool TSubtitleHook::Draw(runtime::TBitmap& bitmap) {
+  if (!overlay_.BlendOnto(bitmap)) {
+    // Frames of fewer colours take the drawings themselves.
+    if (overlay_.Empty()) return false;
+    DrawDirectly(bitmap);
+    return true;
+  }
+  // The frame's canvas ends as drawing onto it would leave it: the last line's font, no brush.
+  runtime::TCanvas& canvas = bitmap.Canvas();
+  if (!lines_.empty()) canvas.Font() = lines_.back().Font;
+  if (settings_.FontType == stPolprzezroczyste) canvas.Brush().color = runtime::clBlack;
+  canvas.Brush().style = runtime::TBrushStyle::bsClear;
+  return true;
 }
 
 void TSubtitleHook::DrawAATextDIVX(runtime::TBitmap& bitmap, int x, const QString& text,
@@ -188,13 +277,10 @@ void TSubtitleHook::DrawAATextDIVX(runtime::TBitmap& bitmap, int x, const QStrin
   runtime::TCanvas& canvas = bitmap.Canvas();
   const std::string s = Utf8(text);
   canvas.Font().SetName(Utf8(font_name));
-  canvas.Font().SetColor(runtime::clBlack);
-  canvas.TextOut(x, y, s);
-  canvas.TextOut(x, y + outline, s);
-  canvas.TextOut(x + outline, y, s);
-  canvas.TextOut(x + outline, y + outline, s);
-  canvas.Font().SetColor(color);
-  canvas.TextOut(x + outline / 2, y + outline / 2, s);
+  OutlinedText(x, y, outline, color, [&](int at_x, int at_y, runtime::TColor c) {
+    canvas.Font().SetColor(c);
+    canvas.TextOut(at_x, at_y, s);
+  });
 }
 
 }  // namespace trelvix::subtitles

@@ -3,6 +3,14 @@
 // PiszTXT, which lays out and draws one subtitle, and DrawAATextDIVX, which draws one line with
 // its outline. The main window's video hook handler and the headless converter both use it.
 //
+// A subtitle is laid out and drawn once, when it is first shown, into an overlay of just its
+// block (subtitles/subtitle_overlay.h); while it stays on screen the overlay is laid onto each
+// frame. A new subtitle, another frame size or new settings (StartConversion) draw it again.
+// Prepare tells, before a frame is handed over as a bitmap, where on it the subtitle goes (and
+// whether one goes at all), so that frames without one need no conversion:
+//   query:  area = hook.Prepare(width, height, pts, number, stop);  // empty: nothing to draw
+//   event:  update = hook.Process(bitmap, pts, number, stop);       // lays on what was prepared
+//
 // Threads: StartConversion and the setters run on the main thread while no conversion runs;
 // Process runs on the conversion's worker thread, which alone uses the playback state during a
 // conversion. The handler works on its own copies of the timetable and the settings, so the
@@ -18,6 +26,7 @@
 
 #include "runtime/bitmap.h"
 #include "subtitles/subtitle_layout.h"
+#include "subtitles/subtitle_overlay.h"
 #include "subtitles/subtitle_settings.h"
 #include "subtitles/timetable.h"
 
@@ -65,7 +74,14 @@ class TSubtitleHook {
   // the bitmap (a 24-bit frame, drawn in place). Returns true when the bitmap was changed (the
   // caller sets Update). Sets stop_hook when the subtitle switch is off. A failure while drawing
   // a new subtitle is swallowed (it is tried again on the next frame); other failures throw.
+  // When the same frame was just prepared, it only lays on what Prepare decided.
   bool Process(runtime::TBitmap& bitmap, int64_t pts_us, int32_t frame_number, bool& stop_hook);
+
+  // The per-frame step of Process for a frame of width x height, without drawing: takes the due
+  // rows, decides what is on screen and draws a new subtitle's overlay. Returns the part of the
+  // frame the subtitle covers, empty when this frame gets none. Failures as for Process.
+  runtime::TRect Prepare(int width, int height, int64_t pts_us, int32_t frame_number,
+                         bool& stop_hook);
 
   // Draws text into the bitmap. repaint false: a new subtitle, whose display time is worked out
   // and whose end time is set; true: the current one again, timing unchanged.
@@ -88,6 +104,11 @@ class TSubtitleHook {
   // The display time of the subtitle on screen, milliseconds.
   int64_t DisplayTime() const { return display_time_; }
   const TSubtitleBlock& LastBlock() const { return block_; }
+  // Draws the subtitle laid out last straight onto the frame, as palette frames get it; the
+  // overlay gives other frames the same picture.
+  void DrawDirectly(runtime::TBitmap& frame) const { DrawLines(frame, 0, 0); }
+  // How often a subtitle was laid out and drawn into the overlay.
+  int Renders() const { return overlay_.Renders(); }
   const TSubtitleSettings& Settings() const { return settings_; }
 
  private:
@@ -95,7 +116,24 @@ class TSubtitleHook {
     std::optional<int64_t> KeyMs;  // nothing for a key that is not a number: never due
     QString Text;
   };
+  // One line of a laid-out subtitle: its text after markup, its font and where it goes.
+  struct TLine {
+    QString Text;
+    runtime::TFont Font;
+    int X = 0, Y = 0;
+  };
   int32_t GapAfter(size_t row) const;
+  // PiszTXT's timing and layout: a new subtitle gets its display time; the overlay is drawn
+  // when the text or the frame size differs from the last drawing.
+  void Show(const QString& text, int32_t gap, bool repaint, int width, int height);
+  // Lays the text out for a frame of width x height into lines_ and block_.
+  void LayOut(const QString& text, int frame_w, int frame_h);
+  // Draws lines_ (boxes first, then the outlined text) shifted by (dx, dy): straight onto the
+  // target, or, with a layer, each text once and laid down as often as the outline needs.
+  void DrawLines(runtime::TBitmap& target, int dx, int dy,
+                 const TSubtitleOverlay::TLayer* layer = nullptr) const;
+  // Lays the subtitle on screen onto the frame; false when it has no ink.
+  bool Draw(runtime::TBitmap& bitmap);
 
   std::vector<TRow> rows_;  // data rows; the timetable's row i is rows_[i - 1]
   TSubtitleSettings settings_;
@@ -111,6 +149,18 @@ class TSubtitleHook {
   int64_t display_time_ = 4000;
   TFontState font_;
   TSubtitleBlock block_;
+
+  // The subtitle drawn last, and for which frame size.
+  std::vector<TLine> lines_;
+  int outline_ = 0;
+  TSubtitleOverlay overlay_;
+  QString overlay_text_;
+  int overlay_w_ = 0, overlay_h_ = 0;
+  bool overlay_valid_ = false;
+  // The frame that Prepare handled last, until Process lays its subtitle on.
+  bool prepared_ = false;
+  int64_t prepared_pts_ = 0;
+  int32_t prepared_number_ = 0;
 };
 
 }  // namespace trelvix::subtitles

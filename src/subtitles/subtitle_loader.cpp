@@ -1,9 +1,12 @@
 #include "subtitles/subtitle_loader.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "subtitles/subtitle_constants.h"
 #include "subtitles/text_decode.h"
@@ -16,7 +19,7 @@ namespace {
 constexpr int kLineTimingMaxLines = 3001;
 constexpr int kFilterMaxLines = 5001;
 // Text taken from one line (SubStation events, line timing, the per-line pass).
-constexpr int kMaxLineText = 255;
+constexpr int kMaxLineText = kMaxSubtitleText;
 // A start later than this (about 31 years) is not a subtitle time.
 constexpr int64_t kMaxStartSeconds = 1000000000;
 
@@ -186,24 +189,68 @@ std::optional<TParsedLine> ParseSAMI(const QString& r) {
   return TParsedLine{*ms / 1000, rest.mid(gt2 + 1)};
 }
 
-// SubRip: the timing line at index i, its text on the following lines. i is left on the last
-// line taken.
+// A SubRip index line: digits only, whatever their count.
+bool IsIndexLine(const QString& s) {
+  const QStringView t = QStringView(s).trimmed();
+  return !t.isEmpty() && std::all_of(t.begin(), t.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// A SubRip timing line: "hh:mm:ss" and an arrow to the end time.
+bool IsTimingLine(const QString& s) {
+  return s.size() >= 8 && s[2] == u':' && s[5] == u':' && s.contains(QLatin1String("-->"));
+}
+
+// SubRip: the timing line at index i, its text on the following lines. Following lines longer
+// than 4 characters join the text, up to an index line or the next timing line; the text keeps
+// at most kMaxSubtitleText characters. i is left on the last line taken.
 std::optional<TParsedLine> ParseSubRip(const QStringList& lines, qsizetype& i) {
   const QString& s = lines[i];
   const auto h = ParseCount(QStringView(s).mid(0, 2));
   const auto m = ParseCount(QStringView(s).mid(3, 2));
   const auto sec = ParseCount(QStringView(s).mid(6, 2));
   if (!h || !m || !sec || s.size() < 8 || i + 1 >= lines.size()) return std::nullopt;
-  QString text = lines[i + 1];
+  QString text = lines[i + 1].left(kMaxSubtitleText + 1);
   qsizetype j = i + 2;
-  while (j < lines.size() && lines[j].size() > 4) {
-    text += u'|';
-    text += lines[j];
+  while (j < lines.size() && lines[j].size() > 4 && !IsIndexLine(lines[j]) &&
+         !IsTimingLine(lines[j])) {
+    if (text.size() <= kMaxSubtitleText) {
+      text += u'|';
+      text += QStringView(lines[j]).left(kMaxSubtitleText + 1 - text.size());
+    }
     ++j;
   }
   i = j - 1;
-  return TParsedLine{*h * 3600 + *m * 60 + *sec, text};
+  return TParsedLine{*h * 3600 + *m * 60 + *sec, BoundedSubtitleText(text)};
 }
+
+// The key choice: from the start second, the first second whose key does not already hold a row
+// with text. Each chosen second points to the next one to try, and every search shortens the
+// paths it walked, so many rows with one start cost linear time instead of quadratic.
+class TFreeSecondChooser {
+ public:
+  TFreeSecondChooser() { Take(0, true); }  // the banner holds second 0
+
+  int64_t Choose(int64_t second) {
+    int64_t free = second;
+    for (auto it = next_.find(free); it != next_.end(); it = next_.find(free)) free = it->second;
+    while (second != free) {  // path compression
+      auto it = next_.find(second);
+      second = std::exchange(it->second, free);
+    }
+    return free;
+  }
+
+  // A row was appended at the second. Only the first row of a key decides what a lookup by key
+  // reads: a key whose first row has no text stays free for later rows.
+  void Take(int64_t second, bool has_text) {
+    if (!seen_.insert(second).second || !has_text) return;
+    next_.emplace(second, second + 1);
+  }
+
+ private:
+  std::unordered_map<int64_t, int64_t> next_;  // second with text → next second to try
+  std::unordered_set<int64_t> seen_;           // seconds that hold a row
+};
 
 void SeparateEqualNeighbours(TSubtitleTimetable& timetable) {
   for (int i = 0; i + 1 < timetable.Count(); ++i) {
@@ -262,9 +309,9 @@ TLoadTXTResult LoadTXTLines(QStringList& napisy, const QString& extension, doubl
     result.Kind = skSAMI;
   } else {
     const QString& first = napisy.front();
-    if (first[0] == u'{') {
+    if (CharAt(first, 1) == u'{') {
       result.Kind = skMicroDVD;
-    } else if (first[0] == u'[') {
+    } else if (CharAt(first, 1) == u'[') {
       if (CharAt(first, 7) != u']' || CharAt(first, 4) == u'[')
         result.Kind = skMPL2;
       else
@@ -276,9 +323,7 @@ TLoadTXTResult LoadTXTLines(QStringList& napisy, const QString& extension, doubl
   }
 
   if (result.Kind != skLineTiming) {
-    // Key of a row → whether the first row with that key has text (what a lookup by key reads).
-    std::unordered_map<int64_t, bool> first_has_text;
-    first_has_text.emplace(0, true);
+    TFreeSecondChooser seconds;
     for (qsizetype i = 0; i < napisy.size(); ++i) {
       const QString& line = napisy[i];
       const QString r = line.mid(1, kMaxLineText);
@@ -303,12 +348,9 @@ TLoadTXTResult LoadTXTLines(QStringList& napisy, const QString& extension, doubl
           break;
       }
       if (!parsed || parsed->Seconds > kMaxStartSeconds) continue;
-      int64_t s = parsed->Seconds;
-      for (auto it = first_has_text.find(s * 1000); it != first_has_text.end() && it->second;
-           it = first_has_text.find(s * 1000))
-        ++s;
+      const int64_t s = seconds.Choose(parsed->Seconds);
       timetable.Append(s * 1000, parsed->Text);
-      first_has_text.emplace(s * 1000, !parsed->Text.isEmpty());
+      seconds.Take(s, !parsed->Text.isEmpty());
     }
   }
 

@@ -2,7 +2,9 @@
 // MicroDVD, MPL2, bracketed minutes, line timing (TMPlayer), SubRip, SubStation Alpha /
 // Advanced SubStation (reduced to line timing) and SAMI. Only start times are kept; each row's
 // key is a whole second in milliseconds (moved to the next free second, or by 500 ms for equal
-// neighbours). Main thread.
+// neighbours). Every row's text holds at most kMaxSubtitleText characters, in every layout; a
+// SubRip text ends at an index line (digits only, any length), a timing line, a line of 4
+// characters or fewer, or the end of the file. Main thread.
 #pragma once
 
 #include <QString>

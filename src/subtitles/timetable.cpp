@@ -2,6 +2,13 @@
 
 namespace trelvix::subtitles {
 
+QString BoundedSubtitleText(const QString& text) {
+  if (text.size() <= kMaxSubtitleText) return text;
+  qsizetype n = kMaxSubtitleText;
+  if (text[n - 1].isHighSurrogate()) --n;
+  return text.left(n);
+}
+
 void TSubtitleTimetable::Insert(int index, const QString& key, const QString& text) {
   if (index < 0 || index > Count()) index = Count();
   rows_.insert(rows_.begin() + index, TTimetableRow{key, text});

@@ -11,6 +11,13 @@
 
 namespace trelvix::subtitles {
 
+// A subtitle's text holds at most this many characters, in every layout: the loader keeps no more
+// of any row, and the burn-in queue takes no more of a row edited by hand.
+inline constexpr int kMaxSubtitleText = 255;
+
+// The text cut to kMaxSubtitleText characters; a surrogate pair is never split.
+QString BoundedSubtitleText(const QString& text);
+
 struct TTimetableRow {
   QString Key;   // start time in milliseconds, decimal text
   QString Text;  // the subtitle, lines separated by "|"

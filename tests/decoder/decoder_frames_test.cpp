@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <clocale>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "decoder/decoder_messages.h"
 #include "decoder/ff_decoder.h"
 #include "decoder_test_util.h"
+#include "media/ffapi.h"
 #include "support/log_capture.h"
 
 namespace trelvix::decoder {
@@ -171,6 +173,22 @@ TEST_P(DecoderFrames, NextKeyFrame) {
   }
 }
 
+// A frame rate above a million per second (or a negative one) gives a frame duration of 0: the
+// backwards search stepped by nothing and never ended. It must still find the key frame.
+TEST_P(DecoderFrames, PreviousKeyFrameWithAnAbsurdFrameRateEnds) {
+  test::LogCapture log;
+  const AVRational rates[] = {{2000000, 1}, {INT32_MAX, 1}, {-25, 1}};
+  for (const AVRational rate : rates) {
+    SCOPED_TRACE(rate.num);
+    GoTo(keys_[1] + 3);
+    AVFormatContext* ic = dec_.FileHandle();
+    for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->r_frame_rate = rate;
+    ASSERT_TRUE(dec_.DecodePreviousKeyFrame()) << dec_.LastErrMsg();
+    EXPECT_EQ(ShownNumber(dec_), keys_[1]);
+    ASSERT_TRUE(dec_.DecodePreviousFrame()) << dec_.LastErrMsg();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Containers, DecoderFrames, ::testing::Values("mp4", "avi", "mkv"));
 
 class DecoderFrameGuards : public ::testing::Test {
@@ -262,6 +280,43 @@ TEST_F(DecoderFrameGuards, StillImageKeepsItsPicture) {
     EXPECT_EQ(dec.LastErrMsg(), "\"image2\" format cannot to be seeked.");
     EXPECT_FALSE(dec.DecodeNextKeyFrame());
   }
+}
+
+// The decoder and the player share one rule for still images: a picture file and the
+// single-picture demuxers are still; "image2pipe", a stream of pictures, and films are not.
+TEST_F(DecoderFrameGuards, StillImageFormats) {
+  const struct {
+    const char* name;
+    bool still;
+  } cases[] = {{"image2", true},      {"png_pipe", true},  {"jpeg_pipe", true},
+               {"image2pipe", false}, {"matroska", false}, {"mov", false}};
+  for (const auto& c : cases) {
+    const AVInputFormat* fmt = ff::av_find_input_format(c.name);
+    ASSERT_NE(fmt, nullptr) << c.name;
+    EXPECT_EQ(IsStillImageFormat(fmt), c.still) << c.name;
+  }
+  EXPECT_FALSE(IsStillImageFormat(nullptr));
+}
+
+// Two pictures through "image2pipe" are two pictures, read one after the other.
+TEST_F(DecoderFrameGuards, PicturesThroughAPipeAreAStream) {
+  test::LogCapture log;
+  const std::string a = ClipCache::Get().File("pipe_a.png");
+  const std::string b = ClipCache::Get().File("pipe_b.png");
+  fixtures::MakePatternPng(a, 96, 64, 7);
+  fixtures::MakePatternPng(b, 96, 64, 8);
+  const std::string both = ClipCache::Get().File("two.pipe");
+  {
+    std::ofstream out(both, std::ios::binary);
+    out << std::ifstream(a, std::ios::binary).rdbuf() << std::ifstream(b, std::ios::binary).rdbuf();
+  }
+  TFFDecoder dec;
+  ASSERT_TRUE(dec.LoadFile(both, "image2pipe")) << dec.LastErrMsg();
+  ASSERT_TRUE(dec.Decode()) << dec.LastErrMsg();
+  EXPECT_EQ(ShownNumber(dec), 7);
+  ASSERT_TRUE(dec.Decode()) << dec.LastErrMsg();
+  EXPECT_EQ(ShownNumber(dec), 8);
+  EXPECT_FALSE(dec.Decode());
 }
 
 TEST_F(DecoderFrameGuards, NonAsciiNameUnderThe8BitLocale) {

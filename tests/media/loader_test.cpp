@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/ff_load.h"
+#include "media/ff_log.h"
 #include "media/ffapi.h"
 #include "support/temp_dir.h"
 
@@ -91,11 +92,35 @@ TEST_F(LoaderTest, LibraryWithoutARequiredEntryPointIsFreedAgain) {
   EXPECT_NE(FFLoader().LastErrMsg().find("undefined symbol: sws_getContext"), std::string::npos);
   EXPECT_FALSE(ProcessMaps(dir)) << "the stand-in library is still mapped";
   EXPECT_FALSE(ff::sws_getContext);
+  EXPECT_FALSE(ff::swscale_version) << "a slot filled before the failure points into freed code";
   // The real one loads again by bare name once the folder no longer has it.
   FFLoader().SetLibraryPath("");
   EXPECT_TRUE(FFLoader().Load(swScale)) << FFLoader().LastErrMsg();
   // The earlier failure text stays.
   EXPECT_EQ(FFLoader().LastErrMsg().rfind(expected, 0), 0u);
+}
+
+// The utility library's logging slots are filled before a later entry point is found missing.
+// The library is freed; the logger must not take the slots for bound and call into it.
+TEST_F(LoaderTest, FailedBindingClearsTheSlotsItFilledAndTheLoggerOnlyStoresItsLevel) {
+  const std::string dir = MakeLibAV({"missing_symbol/" + FFLoader().FileName(avUtil)});
+  FFLoader().Unload(avUtil);
+  FFLoader().SetLibraryPath(dir + "/");
+  EXPECT_FALSE(FFLoader().Load(avUtil));
+  EXPECT_NE(FFLoader().LastErrMsg().find("av_log@"), std::string::npos) << FFLoader().LastErrMsg();
+  EXPECT_FALSE(ProcessMaps(dir)) << "the stand-in library is still mapped";
+  EXPECT_FALSE(ff::avutil_version);
+  EXPECT_FALSE(ff::av_log_set_callback);
+  EXPECT_FALSE(ff::av_log_set_level);
+  EXPECT_FALSE(ff::av_log_get_level);
+  TFFLogger& logger = TFFLogger::Current();
+  const TLogLevel wanted = logger.LogLevel() == llWarning ? llError : llWarning;
+  logger.SetLogLevel(wanted);  // with a stale slot: a call into unmapped code
+  EXPECT_EQ(logger.LogLevel(), wanted);
+  // The real library binds again by bare name and takes the stored level.
+  FFLoader().SetLibraryPath("");
+  ASSERT_TRUE(FFLoader().Load(avUtil)) << FFLoader().LastErrMsg();
+  EXPECT_EQ(ff::av_log_get_level(), LogLevelToAV(wanted));
 }
 
 TEST_F(LoaderTest, LibraryInTheFolderIsTheOneLoadedWithItsDependencyFromThere) {

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "hang_guard.h"
 #include "media/ff_load.h"
 #include "media/ff_log.h"
 #include "media/ffapi.h"
@@ -188,6 +192,164 @@ TEST(LoggerCurrent, AutoCreatedLoggerIsReplacedByTheApplicationsOwn) {
   }
   // With the application's logger gone, a new one is created on demand.
   EXPECT_TRUE(TFFLogger::Current().AutoCreated());
+}
+
+// Records events of several threads in the order they happen.
+class EventOrder {
+ public:
+  void Add(const std::string& e) {
+    std::lock_guard g(lock_);
+    events_.push_back(e);
+  }
+  std::vector<std::string> Events() {
+    std::lock_guard g(lock_);
+    return events_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> events_;
+};
+
+// How a worker's message reaches the logger: a suite message or a library line.
+struct DeliveryPath {
+  const char* name;
+  void (*log)();
+};
+const DeliveryPath kDeliveryPaths[] = {
+    {"suite message", [] { TFFLogger::Post(nullptr, llError, "worker message"); }},
+    {"library line", [] { ff::av_log(nullptr, AV_LOG_ERROR, "worker line\n"); }},
+};
+
+// The window owns its logger and destroys it on the main thread; its handler's data goes with
+// the window. Destruction must wait for a delivery that is running the handler.
+TEST(LoggerLifetime, DestructionWaitsForTheDeliveryInProgress) {
+  ASSERT_TRUE(FFLoader().Load(avUtil)) << FFLoader().LastErrMsg();
+  for (const DeliveryPath& path : kDeliveryPaths) {
+    SCOPED_TRACE(path.name);
+    EventOrder order;
+    std::atomic<bool> entered{false}, release{false};
+    auto logger = std::make_unique<TFFLogger>();
+    logger->SetTriggerEventInMainThread(false);
+    logger->SetOnLog([&](runtime::TObject*, uint32_t, TLogLevel, const std::string&) {
+      entered = true;
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      order.Add("handler returned");
+    });
+    std::thread worker(path.log);
+    while (!entered) std::this_thread::yield();
+    std::thread releaser([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      order.Add("released");
+      release = true;
+    });
+    logger.reset();
+    order.Add("destroyed");
+    releaser.join();
+    worker.join();
+    EXPECT_EQ(order.Events(),
+              (std::vector<std::string>{"released", "handler returned", "destroyed"}));
+  }
+}
+
+// A worker's line waits for the main thread to run the handler; the main thread destroys the
+// logger meanwhile. The destructor serves the queue and no handler runs after it has returned.
+TEST(LoggerLifetime, NoHandlerRunsAfterDestruction) {
+  ASSERT_TRUE(FFLoader().Load(avUtil)) << FFLoader().LastErrMsg();
+  for (const DeliveryPath& path : kDeliveryPaths) {
+    SCOPED_TRACE(path.name);
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    std::atomic<int> late{0};
+    auto logger = std::make_unique<TFFLogger>();
+    logger->SetOnLog([&late, alive](runtime::TObject*, uint32_t, TLogLevel, const std::string&) {
+      if (!*alive) ++late;
+    });
+    test::HangGuard guard("logger destruction against a waiting delivery");
+    std::thread worker(path.log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the line is queued
+    logger.reset();
+    *alive = false;
+    while (runtime::CheckSynchronize(50)) {
+    }
+    worker.join();
+    EXPECT_EQ(late, 0);
+  }
+}
+
+// The application's logger replaces the automatic one while a library callback on a worker is
+// inside the automatic one's handler: that delivery completes on a logger that still exists, and
+// once the application's logger is gone the automatic one serves again, as if new.
+TEST(LoggerLifetime, ReplacingTheAutomaticLoggerKeepsItsDeliveryAlive) {
+  ASSERT_TRUE(FFLoader().Load(avUtil)) << FFLoader().LastErrMsg();
+  TFFLogger& automatic = TFFLogger::Current();
+  ASSERT_TRUE(automatic.AutoCreated());
+  automatic.SetTriggerEventInMainThread(false);
+  std::atomic<bool> entered{false}, release{false};
+  std::atomic<int> calls{0};
+  automatic.SetOnLog([&](runtime::TObject*, uint32_t, TLogLevel, const std::string&) {
+    ++calls;
+    entered = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  std::thread worker([] { ff::av_log(nullptr, AV_LOG_ERROR, "inside the automatic logger\n"); });
+  while (!entered) std::this_thread::yield();
+  {
+    TFFLogger mine;
+    EXPECT_EQ(&TFFLogger::Current(), &mine);
+    release = true;
+    worker.join();
+    automatic.Log(nullptr, llError, "replaced: no handler");
+  }
+  EXPECT_EQ(calls, 1);
+  TFFLogger& again = TFFLogger::Current();
+  EXPECT_EQ(&again, &automatic);
+  EXPECT_TRUE(again.AutoCreated());
+  EXPECT_TRUE(again.TriggerEventInMainThread());
+  again.Log(nullptr, llError, "no handler");
+  EXPECT_EQ(calls, 1);
+}
+
+// Loggers come and go on the main thread while workers post suite messages and library lines
+// through whichever is current, delivered on the workers and on the main thread by turns. No
+// handler may run once its logger is destroyed.
+TEST(LoggerLifetime, LoggersComeAndGoWhileWorkersLog) {
+  ASSERT_TRUE(FFLoader().Load(avUtil)) << FFLoader().LastErrMsg();
+  std::atomic<bool> stop{false};
+  std::atomic<int> late{0}, delivered{0}, finished{0};
+  constexpr int kWorkers = 3;
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&stop, &finished, w] {
+      while (!stop) {
+        if (w % 2 == 0)
+          TFFLogger::Post(nullptr, llError, "worker message");
+        else
+          ff::av_log(nullptr, AV_LOG_ERROR, "worker line %d\n", w);
+      }
+      ++finished;
+    });
+  }
+  test::HangGuard guard("loggers replaced while workers log");
+  for (int i = 0; i < 200; ++i) {
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    {
+      TFFLogger logger;
+      logger.SetTriggerEventInMainThread(i % 2 == 0);
+      logger.SetOnLog(
+          [&late, &delivered, alive](runtime::TObject*, uint32_t, TLogLevel, const std::string&) {
+            if (!*alive) ++late;
+            ++delivered;
+          });
+      runtime::CheckSynchronize(1);
+    }
+    *alive = false;
+    runtime::CheckSynchronize(0);
+  }
+  stop = true;
+  while (finished < kWorkers) runtime::CheckSynchronize(1);
+  for (std::thread& t : workers) t.join();
+  EXPECT_EQ(late, 0);
+  EXPECT_GT(delivered, 0);
 }
 
 }  // namespace

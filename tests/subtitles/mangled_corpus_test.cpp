@@ -2,7 +2,11 @@
 // (run it in a build with -DTRELVIX_SANITIZE=address,undefined).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <set>
 
 #include "parser_exercise.h"
 
@@ -57,6 +61,21 @@ TEST(MangledCorpus, ParserSurvivesEveryFile) {
     ExerciseSubtitleParser(one, 1);
     ExerciseSubtitleParser(one, 2);
   }
+}
+
+// The fuzzer's seed corpus in the tree holds exactly the seed files, each behind its selector
+// byte, and each of them goes through the parser.
+TEST(MangledCorpus, SeedCorpusInTheTreeHoldsTheSeedFiles) {
+  std::set<std::string> tree;
+  for (const auto& e : std::filesystem::directory_iterator(TRELVIX_FUZZ_CORPUS_DIR)) {
+    std::ifstream in(e.path(), std::ios::binary);
+    const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GT(file.size(), 1u) << e.path();
+    ExerciseSubtitleParser(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    tree.insert(file.substr(1));
+  }
+  const std::vector<std::string> seeds = SeedFiles();
+  EXPECT_EQ(tree, std::set<std::string>(seeds.begin(), seeds.end()));
 }
 
 }  // namespace

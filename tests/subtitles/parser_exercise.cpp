@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <cstdlib>
 
 #include "subtitles/subtitle_layout.h"
 #include "subtitles/subtitle_loader.h"
@@ -24,6 +25,8 @@ void ExerciseSubtitleParser(const uint8_t* data, size_t size) {
   const runtime::TFont font = DefaultSubtitleFont();
   TFontState state;
   for (const TTimetableRow& row : timetable.Rows()) {
+    // Every text a load leaves is bounded; a longer one is a finding.
+    if (row.Text.size() > kMaxSubtitleText) std::abort();
     (void)TSubtitleTimetable::ParseKey(row.Key);
     TSubtitleLines l = SplitSubtitleLines(row.Text);
     int size_pt = 20;
@@ -53,6 +56,7 @@ std::vector<std::string> SeedFiles() {
       "you...\n",
       "\xEF\xBB\xBF{1}{50}Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87\n",
       "{1}{50}Za\xBF\xF3\xB3\xE6 g\xEA\x9C\x6C\xB9\n",
+      "9999\n02:46:39,000 --> 02:46:40,000\nA\n10000\n02:46:40,000 --> 02:46:41,000\nB\n",
   };
 }
 

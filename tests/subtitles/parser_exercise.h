@@ -11,7 +11,8 @@ namespace trelvix::subtitles::test {
 
 void ExerciseSubtitleParser(const uint8_t* data, size_t size);
 
-// Small files in every layout, the seeds of the corpus (without the leading selector byte).
+// Small files in every layout, the seeds of the corpus (without the leading selector byte). The
+// fuzzer's seed corpus in the tree (fuzz_corpus/) holds the same files behind their selector.
 std::vector<std::string> SeedFiles();
 
 }  // namespace trelvix::subtitles::test
