@@ -12,6 +12,7 @@
 #include "decoder/rgb_convert.h"
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
+#include "engine/video_encode_worker.h"
 #include "media/ff_ptr.h"
 #include "media/ff_utils.h"
 #include "media/ffapi.h"
@@ -102,6 +103,9 @@ struct TAVOutputStream {
 
   FILE* logfile = nullptr;  // two-pass statistics of the first pass
   media::PacketPtr pkt;     // reused output packet
+  // The video encoder's own thread while the overlap is on (made at the first picture, ended
+  // after the flush; destroyed before the encoder is closed).
+  std::unique_ptr<TVideoEncodeWorker> encode_worker;
 
   ~TAVOutputStream() {
     if (logfile) std::fclose(logfile);
