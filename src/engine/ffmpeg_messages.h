@@ -174,6 +174,8 @@ inline constexpr char kCropError[] = "error cropping picture";
 inline constexpr char kFrameSizeChanged[] = "Input Stream #%d.%d frame size changed to %dx%d, %s";
 inline constexpr char kBsfFailed[] = "%s failed for stream %d, codec %s";
 inline constexpr char kWriteFrame[] = "av_interleaved_write_frame()";
+inline constexpr char kTimestampRepaired[] =
+    "Output stream #%d.%d: time stamp %lld does not follow %lld; written as %lld";
 inline constexpr char kBufferSizesTooLarge[] = "Buffer sizes too large in do_audio_out";
 inline constexpr char kS16Warning[] =
     "Warning, using s16 intermediate sample format for resampling";

@@ -23,6 +23,22 @@ using media::llVerbose;
 using runtime::Format;
 
 constexpr AVRational kTimeBaseQ{1, AV_TIME_BASE};
+// A packet may come a little earlier than the previous one's end (rounded durations), and a
+// little later (a frame missing); beyond these its time stamp is damaged.
+constexpr int64_t kBackwardTolerance = 100000;
+constexpr int64_t kForwardLeapLimit = 1000000;
+// A decoded frame whose time stamp is further than this from where its stream stands carries a
+// damaged time stamp: the stream's own time is taken instead (else one bad value would make the
+// video sync repeat pictures for the whole jump).
+constexpr int64_t kFrameJumpLimit = 1000000;
+
+// The time of a decoded frame (microseconds): its own, unless missing or damaged.
+int64_t FrameTime(int64_t ts, AVRational tb, int64_t expected) {
+  if (ts == AV_NOPTS_VALUE) return expected != kNoValue ? expected : 0;
+  const int64_t t = ff::av_rescale_q(ts, tb, kTimeBaseQ);
+  if (expected != kNoValue && std::llabs(t - expected) > kFrameJumpLimit) return expected;
+  return t;
+}
 
 int KindOf(AVMediaType t) {
   switch (t) {
@@ -158,12 +174,17 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
       if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(pkt->dts * scale);
       if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(pkt->pts * scale);
     }
-    if (pkt->dts != AV_NOPTS_VALUE && ist.next_pts != kNoValue &&
-        (ic->iformat->flags & AVFMT_TS_DISCONT) && !Fcopy_ts) {
+    // Time stamps that jump. Far beyond the threshold (a discontinuity, by design in some
+    // formats, or a wildly damaged value) the jump is absorbed into the file's offset, so that
+    // the stream goes on where it was. A smaller leap forward, or a step back, is a damaged value
+    // in any format: the packet loses its time stamps and the stream's own count goes on (a
+    // value that stays off makes every later packet go on counting, which absorbs it too).
+    const AVMediaType type = ist.st->codecpar->codec_type;
+    if (pkt->dts != AV_NOPTS_VALUE && !Fcopy_ts && ist.next_dts != kNoValue &&
+        (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)) {
       const int64_t pkt_dts = ff::av_rescale_q(pkt->dts, stb, kTimeBaseQ);
-      const int64_t delta = pkt_dts - ist.next_pts;
-      if (std::llabs(delta) > static_cast<int64_t>(Fdts_delta_threshold * 1000000.0) ||
-          pkt_dts + 1 < ist.pts) {
+      const int64_t delta = pkt_dts - ist.next_dts;
+      if (std::llabs(delta) > static_cast<int64_t>(Fdts_delta_threshold * 1000000.0)) {
         Finput_files_ts_offset[file_index] -= delta;
         if (Fverbose >= 3)
           LogF(llVerbose, msg::kDiscontinuity, static_cast<int>(delta),
@@ -171,7 +192,16 @@ void TCustomFFmpeg::TranscodeLoop(TTranscodeState& r) {
         const int64_t d = ff::av_rescale_q(delta, kTimeBaseQ, stb);
         pkt->dts -= d;
         if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= d;
+      } else if (delta > kForwardLeapLimit || delta < -kBackwardTolerance) {
+        pkt->dts = pkt->pts = AV_NOPTS_VALUE;
       }
+    }
+    if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) {
+      const int64_t dur = pkt->duration > 0 ? ff::av_rescale_q(pkt->duration, stb, kTimeBaseQ) : 0;
+      if (pkt->dts != AV_NOPTS_VALUE)
+        ist.next_dts = ff::av_rescale_q(pkt->dts, stb, kTimeBaseQ) + dur;
+      else if (ist.next_dts != kNoValue)
+        ist.next_dts += dur;
     }
 
     // 7. Recording limit.
@@ -286,9 +316,7 @@ bool TCustomFFmpeg::OutputPacket(TTranscodeState& r, TAVInputStream& ist, AVPack
 
 void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
   const AVRational stb = ist.st->time_base;
-  const int64_t ts = frame->best_effort_timestamp;
-  ist.pts = ts != AV_NOPTS_VALUE ? ff::av_rescale_q(ts, stb, kTimeBaseQ)
-                                 : (ist.next_pts != kNoValue ? ist.next_pts : 0);
+  ist.pts = FrameTime(frame->best_effort_timestamp, stb, ist.next_pts);
   int64_t dur =
       frame->pkt_duration > 0 ? ff::av_rescale_q(frame->pkt_duration, stb, kTimeBaseQ) : 0;
   if (dur <= 0) {
@@ -306,7 +334,7 @@ void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, 
     if (ahead > 1000) std::this_thread::sleep_for(std::chrono::microseconds(ahead));
   }
   if (Fstart_time != 0 && ist.pts < Fstart_time) return;
-  picture->pts = frame->best_effort_timestamp;
+  picture->pts = ff::av_rescale_q(ist.pts, kTimeBaseQ, stb);  // the checked time
   for (auto& op : r.ost) {
     TAVOutputStream& ost = *op;
     if (r.ist[ost.source_index].get() != &ist || !ost.encoding_needed || !ost.enc) continue;
@@ -320,11 +348,8 @@ void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, 
 void TCustomFFmpeg::HandleDecodedAudio(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
   AVCodecContext* dec = ist.dec.get();
   const AVRational stb = ist.st->time_base;
-  const int64_t ts = frame->best_effort_timestamp;
-  if (ts != AV_NOPTS_VALUE)
-    ist.pts = ff::av_rescale_q(ts, stb, kTimeBaseQ);
-  else if (ist.next_pts != kNoValue)
-    ist.pts = ist.next_pts;
+  if (frame->best_effort_timestamp != AV_NOPTS_VALUE || ist.next_pts != kNoValue)
+    ist.pts = FrameTime(frame->best_effort_timestamp, stb, ist.next_pts);
   const int channels = frame->ch_layout.nb_channels;
   const int rate = frame->sample_rate;
   const int nb = frame->nb_samples;
@@ -880,7 +905,24 @@ void TCustomFFmpeg::WriteFiltered(TAVOutputStream& ost, AVPacket* pkt, size_t fi
     return;
   }
   if (!pkt) return;
-  const int ret = ff::av_interleaved_write_frame(Foutput_files[ost.file_index]->ctx.get(), pkt);
+  AVFormatContext* oc = Foutput_files[ost.file_index]->ctx.get();
+  // Damaged inputs can give time stamps that go back: the muxer takes only increasing ones (or
+  // equal ones where the format allows), so such a packet is moved just after the last.
+  if (pkt->dts != AV_NOPTS_VALUE && ost.last_mux_dts != kNoValue &&
+      !(oc->oformat->flags & AVFMT_NOTIMESTAMPS)) {
+    const int64_t least = ost.last_mux_dts + ((oc->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+    if (pkt->dts < least) {
+      LogF(media::llWarning, msg::kTimestampRepaired, ost.file_index, ost.index,
+           static_cast<long long>(pkt->dts), static_cast<long long>(ost.last_mux_dts),
+           static_cast<long long>(least));
+      if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < least) pkt->pts = least;
+      pkt->dts = least;
+    }
+  }
+  if (pkt->pts != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->pts < pkt->dts)
+    pkt->pts = pkt->dts;
+  if (pkt->dts != AV_NOPTS_VALUE) ost.last_mux_dts = pkt->dts;
+  const int ret = ff::av_interleaved_write_frame(oc, pkt);
   if (ret < 0) throw FFmpegException(media::LibErrorText(msg::kWriteFrame, ret));
 }
 
@@ -901,6 +943,7 @@ void TCustomFFmpeg::SwitchSegment(TTranscodeState& r, int next) {
     n.sync_opts = o.sync_opts;
     n.frame_number = o.frame_number;
     n.last_pts_us = o.last_pts_us;
+    n.last_mux_dts = o.last_mux_dts;
     n.show_fps = true;
   }
   Finput_files_ts_offset[next] += std::llround(end * 1000000.0);

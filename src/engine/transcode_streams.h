@@ -41,6 +41,7 @@ struct TAVInputStream {
   int64_t start = 0;            // wall clock at start, for rate emulation
   int64_t next_pts = kNoValue;  // microseconds
   int64_t pts = 0;              // microseconds
+  int64_t next_dts = kNoValue;  // where the next packet's decoding time is expected (us)
   bool is_start = true;
   bool showed_multi_packet_warning = false;
   bool is_past_recording_time = false;
@@ -101,6 +102,7 @@ struct TAVOutputStream {
   int coded_frames = 0;  // video packets the encoder has given
   int64_t last_frame_size = 0;
 
+  int64_t last_mux_dts = kNoValue;  // the last decoding time handed to the muxer (stream's base)
   FILE* logfile = nullptr;  // two-pass statistics of the first pass
   media::PacketPtr pkt;     // reused output packet
   // The video encoder's own thread while the overlap is on (made at the first picture, ended

@@ -29,8 +29,10 @@ extern "C" const char* __tsan_default_suppressions() {
 // that the project's own code makes still show: an encoder left open leaks the codec context
 // that libavcodec allocated as well.
 #if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its configuration and font caches for the life of the process (the widget
+// tests' text layout loads it).
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libx264.so\n";
+  return "leak:libx264.so\nleak:libfontconfig.so\n";
 }
 // The leak check at exit walks each thread's dynamic TLS blocks as it records them from
 // __tls_get_addr; with this glibc's layout it reads a bogus block and crashes after a frame-hook
