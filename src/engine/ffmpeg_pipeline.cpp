@@ -804,10 +804,15 @@ void TCustomFFmpeg::WriteVideoPacket(TAVOutputStream& ost, AVPacket* pkt) {
 }
 
 void TCustomFFmpeg::EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame) {
-  // Two-pass statistics and the statistics file read the encoder's state right after each
-  // packet, join mode shares one encoder between streams: those encode on this thread.
+  // Encoders with threads of their own that hold pictures back (libx264) run apart: they are the
+  // ones whose threads wait for the next picture, and the progress report already shows their
+  // packets some pictures late. Of the others the packet of a picture comes with it, and the
+  // report shows its quality figures at once. Two-pass statistics and the statistics file read
+  // the encoder's state right after each packet, join mode shares one encoder between streams:
+  // those encode on this thread too.
+  constexpr int kApart = AV_CODEC_CAP_DELAY | AV_CODEC_CAP_OTHER_THREADS;
   if (!ost.encode_worker && FOverlapEncoding && frame && !FJoinMode && !ost.logfile &&
-      Fvstats_filename.empty())
+      Fvstats_filename.empty() && (ost.enc->codec->capabilities & kApart) == kApart)
     ost.encode_worker = std::make_unique<TVideoEncodeWorker>(ost.enc);
   if (!ost.encode_worker) {
     EncodeAndWrite(r, ost, frame);
