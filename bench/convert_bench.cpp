@@ -1,8 +1,10 @@
 // Conversion benchmark.
 //
-//   trelvix-convert-bench [work folder] [Hi|Lo] [bare|engine|burnin]
+//   trelvix-convert-bench [work folder] [Hi|Lo|1080] [bare|engine|burnin] [serial]
 //
 // The optional set and run names limit the benchmark to those cases (for profiling one of them).
+// The set "1080" (run only when named) converts a 20-second 1920x1080 clip at the Hi settings, for
+// the peak memory at that size. "serial" turns the engine's overlap of decoding and encoding off.
 //
 // Makes a 60-second 1280x720 25 fps H.264 + AAC clip once (kept in the work folder, default
 // /tmp/trelvix-bench), then converts it with the Hi and the Lo iPhone settings, through the
@@ -83,10 +85,11 @@ void WriteSubRip(const std::string& path) {
 
 // Frames converted by the engine; with a subtitle file, burning it in through the input video
 // hook the way the headless converter does, with a fixed display time of 3 s.
-int RunEngine(const std::string& in, const std::string& out, bool hi,
+int RunEngine(const std::string& in, const std::string& out, bool hi, bool overlap,
               const std::string& subtitle_file = {}) {
   BenchEngine e;
   Configure(e, in, out, hi);
+  e.SetOverlapEncoding(overlap);
   subtitles::TSubtitleHook burn_in;
   int subtitled = 0;  // frames that carry a subtitle (conversion thread, read after it ended)
   if (!subtitle_file.empty()) {
@@ -318,47 +321,55 @@ Result InChild(F fn) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::printf("usage: %s [work folder] [Hi|Lo] [bare|engine|burnin]\n", argv[0]);
+    std::printf("usage: %s [work folder] [Hi|Lo|1080] [bare|engine|burnin] [serial]\n", argv[0]);
     return 0;
   }
   const std::filesystem::path dir = argc > 1 ? argv[1] : "/tmp/trelvix-bench";
   const std::string only_set = argc > 2 ? argv[2] : "";
   const std::string only_run = argc > 3 ? argv[3] : "";
+  // "serial": the engine encodes video on its conversion thread, one step after the other.
+  const bool overlap = !(argc > 4 && std::strcmp(argv[4], "serial") == 0);
   std::filesystem::create_directories(dir);
   if (!media::FFLoader().Load(media::kEncoderLibraries)) {
     std::fprintf(stderr, "cannot load the media libraries\n");
     return 1;
   }
-  const std::string clip = (dir / "bench_720p_60s.mp4").string();
-  if (!std::filesystem::exists(clip)) {
-    std::printf("making %s ...\n", clip.c_str());
+  const auto make_clip = [&](const char* file, int width, int height, double seconds) {
+    const std::string path = (dir / file).string();
+    if (std::filesystem::exists(path)) return path;
+    std::printf("making %s ...\n", path.c_str());
     std::fflush(stdout);
     fixtures::ClipSpec s = fixtures::Preset("mp4");
-    s.width = 1280;
-    s.height = 720;
-    s.seconds = 60;
+    s.width = width;
+    s.height = height;
+    s.seconds = seconds;
     s.threads = 0;
-    const std::string tmp = clip + ".part.mp4";
+    const std::string tmp = path + ".part.mp4";
     fixtures::MakeClip(tmp, s);
-    std::filesystem::rename(tmp, clip);
-  }
+    std::filesystem::rename(tmp, path);
+    return path;
+  };
+  const std::string clip = make_clip("bench_720p_60s.mp4", 1280, 720, 60);
   const std::string srt = (dir / "bench_subtitles.srt").string();
   WriteSubRip(srt);
   std::printf("Each case runs %d times, the cases in turn; the best time counts.\n", kRepeats);
   std::printf("%-4s %-7s %8s %8s %8s %9s %7s %10s\n", "set", "run", "frames", "wall s", "fps",
               "cpu s", "cpu %", "peak MiB");
-  for (const bool hi : {true, false}) {
-    const char* name = hi ? "Hi" : "Lo";
-    if (!only_set.empty() && only_set != name) continue;
+  // "1080": a 20 s 1920x1080 clip at Hi, for the peak memory of the engine at that size.
+  for (const char* name : {"Hi", "Lo", "1080"}) {
+    const bool hi = std::strcmp(name, "Lo") != 0;
+    const bool full_hd = std::strcmp(name, "1080") == 0;
+    if (only_set.empty() ? full_hd : only_set != name) continue;
+    const std::string in = full_hd ? make_clip("bench_1080p_20s.mp4", 1920, 1080, 20) : clip;
     const std::string out = (dir / (std::string("out_") + name + ".mp4")).string();
     Result bare, eng, burn;
     for (int i = 0; i < kRepeats; ++i) {
       if (only_run.empty() || only_run == "bare")
-        bare = Best(bare, InChild([&] { return RunBare(clip, out, hi); }));
+        bare = Best(bare, InChild([&] { return RunBare(in, out, hi); }));
       if (only_run.empty() || only_run == "engine")
-        eng = Best(eng, InChild([&] { return RunEngine(clip, out, hi); }));
+        eng = Best(eng, InChild([&] { return RunEngine(in, out, hi, overlap); }));
       if (only_run.empty() || only_run == "burnin")
-        burn = Best(burn, InChild([&] { return RunEngine(clip, out, hi, srt); }));
+        burn = Best(burn, InChild([&] { return RunEngine(in, out, hi, overlap, srt); }));
     }
     for (const auto& [label, r] :
          {std::pair{"bare", bare}, std::pair{"engine", eng}, std::pair{"burnin", burn}})

@@ -220,6 +220,9 @@ class TCustomFFmpeg : public runtime::TObject {
 
   // Setters (text setters ignore an empty text).
   void SetVerbose(int v) { Fverbose = v; }
+  // Video encoding on a thread of its own, overlapping decoding (on by default). Set before the
+  // job starts.
+  void SetOverlapEncoding(bool on) { FOverlapEncoding = on; }
   void SetStartTime(int64_t us);      // ignored for kNoValue
   void SetRecordingTime(int64_t us);  // ignored for kNoValue; also the total output duration
   void SetProgramID(int id);          // ignored when negative
@@ -483,6 +486,7 @@ class TCustomFFmpeg : public runtime::TObject {
   runtime::TEvent FStopEvent{true};  // non-signalled while a worker runs the conversion
   runtime::TEvent FTermEvent{true};  // non-signalled while a termination report runs
   bool FJoinMode = false;
+  bool FOverlapEncoding = true;
   std::atomic<bool> FBroken = false;  // set by Stop (any thread), read by the packet loop
   bool FFinished = false;
   bool FFatalException = false;
@@ -522,6 +526,11 @@ class TCustomFFmpeg : public runtime::TObject {
   void DoAudioOut(TTranscodeState& r, TAVOutputStream& ost, TAVInputStream& ist,
                   const int16_t* samples, int nb_samples);
   void EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame);
+  // A picture (null: the end of the stream) to the stream's video encoder: on the encode worker
+  // when the overlap is on, else as EncodeAndWrite; the packets ready are written.
+  void EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame);
+  // The bookkeeping of an encoded video packet (statistics, sizes), then the packet to the muxer.
+  void WriteVideoPacket(TAVOutputStream& ost, AVPacket* pkt);
   void WritePacket(TAVOutputStream& ost, AVPacket* pkt);
   // One line of the video statistics file ("vstats") for an encoded frame.
   void WriteVideoStats(TAVOutputStream& ost, int frame_size);

@@ -530,7 +530,7 @@ void TCustomFFmpeg::DoVideoOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
     frame->pts = ost.sync_opts;
     frame->pkt_duration = 1;
     if (FOnOutputVideoHook || PostHooks() != 0) RunOutputHooks(r, ost, frame);
-    EncodeAndWrite(r, ost, frame);
+    EncodeVideo(r, ost, frame);
     ++ost.sync_opts;
     ++ost.frame_number;
   }
@@ -767,33 +767,62 @@ void TCustomFFmpeg::EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVF
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) throw FFmpegException(failure);
     if (video) {
-      size_t size = 0;
-      const uint8_t* q = ff::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
-      if (q && size >= 6) {
-        ost.last_quality = static_cast<int>(q[0] | (q[1] << 8) | (q[2] << 16) |
-                                            (static_cast<uint32_t>(q[3]) << 24));
-        ost.last_pict_type = q[4];
-        const int errs = std::min<int>(q[5], 4);
-        for (int i = 0; i < errs && size >= static_cast<size_t>(8 + 8 * (i + 1)); ++i) {
-          int64_t e = 0;
-          std::memcpy(&e, q + 8 + 8 * i, 8);
-          ost.last_error[i] = e;
-        }
-        // -1: the encoder gives no error figures, so there is no PSNR to show.
-        if (errs == 0) std::fill(std::begin(ost.last_error), std::end(ost.last_error), -1);
-      }
-      if (pkt->duration <= 0) pkt->duration = 1;  // one frame, or the edit list drops the last
-      Fvideo_size += pkt->size;
-      ost.last_frame_size = pkt->size;
-      if (ost.logfile && enc->stats_out) std::fputs(enc->stats_out, ost.logfile);
-      if (pkt->size > 0 && !Fvstats_filename.empty()) WriteVideoStats(ost, pkt->size);
-    } else {
-      if (pkt->duration <= 0) pkt->duration = frame ? frame->nb_samples : enc->frame_size;
-      Faudio_size += pkt->size;
+      WriteVideoPacket(ost, pkt);
+      continue;
     }
+    if (pkt->duration <= 0) pkt->duration = frame ? frame->nb_samples : enc->frame_size;
+    Faudio_size += pkt->size;
     ff::av_packet_rescale_ts(pkt, enc->time_base, ost.st->time_base);
     WritePacket(ost, pkt);
   }
+}
+
+void TCustomFFmpeg::WriteVideoPacket(TAVOutputStream& ost, AVPacket* pkt) {
+  const AVCodecContext* enc = ost.enc;
+  size_t size = 0;
+  const uint8_t* q = ff::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+  if (q && size >= 6) {
+    ost.last_quality =
+        static_cast<int>(q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+    ost.last_pict_type = q[4];
+    const int errs = std::min<int>(q[5], 4);
+    for (int i = 0; i < errs && size >= static_cast<size_t>(8 + 8 * (i + 1)); ++i) {
+      int64_t e = 0;
+      std::memcpy(&e, q + 8 + 8 * i, 8);
+      ost.last_error[i] = e;
+    }
+    // -1: the encoder gives no error figures, so there is no PSNR to show.
+    if (errs == 0) std::fill(std::begin(ost.last_error), std::end(ost.last_error), -1);
+  }
+  if (pkt->duration <= 0) pkt->duration = 1;  // one frame, or the edit list drops the last
+  Fvideo_size += pkt->size;
+  ost.last_frame_size = pkt->size;
+  if (ost.logfile && enc->stats_out) std::fputs(enc->stats_out, ost.logfile);
+  if (pkt->size > 0 && !Fvstats_filename.empty()) WriteVideoStats(ost, pkt->size);
+  ff::av_packet_rescale_ts(pkt, enc->time_base, ost.st->time_base);
+  WritePacket(ost, pkt);
+}
+
+void TCustomFFmpeg::EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame) {
+  // Encoders with threads of their own that hold pictures back (libx264) run apart: they are the
+  // ones whose threads wait for the next picture, and the progress report already shows their
+  // packets some pictures late. Of the others the packet of a picture comes with it, and the
+  // report shows its quality figures at once. Two-pass statistics and the statistics file read
+  // the encoder's state right after each packet, join mode shares one encoder between streams:
+  // those encode on this thread too.
+  constexpr int kApart = AV_CODEC_CAP_DELAY | AV_CODEC_CAP_OTHER_THREADS;
+  if (!ost.encode_worker && FOverlapEncoding && frame && !FJoinMode && !ost.logfile &&
+      Fvstats_filename.empty() && (ost.enc->codec->capabilities & kApart) == kApart)
+    ost.encode_worker = std::make_unique<TVideoEncodeWorker>(ost.enc);
+  if (!ost.encode_worker) {
+    EncodeAndWrite(r, ost, frame);
+    return;
+  }
+  const bool ok = frame ? ost.encode_worker->Submit(frame) : ost.encode_worker->Finish();
+  AVPacket* pkt = ost.pkt.get();
+  while (ost.encode_worker->TakePacket(pkt)) WriteVideoPacket(ost, pkt);
+  if (!ok) throw FFmpegException(msg::kVideoEncodingFailed);
+  if (!frame) ost.encode_worker.reset();
 }
 
 void TCustomFFmpeg::WriteVideoStats(TAVOutputStream& ost, int frame_size) {
@@ -989,7 +1018,7 @@ void TCustomFFmpeg::FlushEncoders(TTranscodeState& r) {
       }
       EncodeAndWrite(r, ost, nullptr);
     } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-      EncodeAndWrite(r, ost, nullptr);
+      EncodeVideo(r, ost, nullptr);
     }
   }
 }

@@ -82,6 +82,8 @@ void KeepSourceStyles(AVCodecContext* enc, const AVStream& source) {
 }  // namespace
 
 TTranscodeState::~TTranscodeState() {
+  // An encode worker still running (a job that failed or stopped midway) gives up first.
+  for (auto& o : ost) o->encode_worker.reset();
   // Encoders, then decoders, each closed under the codec lock.
   std::lock_guard lock(media::CodecLock());
   for (auto& o : ost) {

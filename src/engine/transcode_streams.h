@@ -13,6 +13,7 @@
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
 #include "engine/picture_rotation.h"
+#include "engine/video_encode_worker.h"
 #include "media/ff_ptr.h"
 #include "media/ff_utils.h"
 #include "media/ffapi.h"
@@ -108,6 +109,9 @@ struct TAVOutputStream {
   int64_t last_mux_dts = kNoValue;  // the last decoding time handed to the muxer (stream's base)
   FILE* logfile = nullptr;  // two-pass statistics of the first pass
   media::PacketPtr pkt;     // reused output packet
+  // The video encoder's own thread while the overlap is on (made at the first picture, ended
+  // after the flush; destroyed before the encoder is closed).
+  std::unique_ptr<TVideoEncodeWorker> encode_worker;
 
   ~TAVOutputStream() {
     if (logfile) std::fclose(logfile);

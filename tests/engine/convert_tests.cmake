@@ -10,6 +10,7 @@ trelvix_add_gtest(engine_convert_tests
           ${CMAKE_CURRENT_LIST_DIR}/join_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/audio_out_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/damaged_input_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/overlap_test.cpp
   LIBS trelvix::engine trelvix::fixtures ${CMAKE_DL_LIBS}
   LABELS "unit;threads")
 add_dependencies(engine_convert_tests trelvix_test_counthook)
