@@ -1,64 +1,20 @@
 #include "engine/deinterlacer.h"
 
-#include "runtime/format.h"
-
 namespace trelvix::engine {
 
-bool TDeinterlacer::Build(const AVFrame* src) {
-  graph_.reset();
-  src_ = sink_ = nullptr;
-  format_ = src->format;
-  width_ = src->width;
-  height_ = src->height;
-  failed_ = true;
-  // The post-processing library reads outside pictures of 16 to 31 lines; anything that low is
-  // left as it is.
-  if (src->height < kMinHeight) return false;
-  graph_.reset(ff::avfilter_graph_alloc());
-  AVFilterGraph* g = graph_.get();
-  if (!g) return false;
-  // The filter is cheap and runs on the conversion thread; the codecs have the other cores.
-  g->nb_threads = 1;
+TDeinterlacer::TDeinterlacer() {
   // A format the filter does not take is refused rather than converted there and back.
-  ff::avfilter_graph_set_auto_convert(g, AVFILTER_AUTO_CONVERT_NONE);
-  const std::string args = runtime::Format("video_size=%dx%d:pix_fmt=%d:time_base=1/%d", src->width,
-                                           src->height, src->format, AV_TIME_BASE);
-  AVFilterContext* pp = nullptr;
-  if (ff::avfilter_graph_create_filter(&src_, ff::avfilter_get_by_name("buffer"), "src",
-                                       args.c_str(), nullptr, g) < 0 ||
-      ff::avfilter_graph_create_filter(&pp, ff::avfilter_get_by_name("pp"), "deinterlace", "fd",
-                                       nullptr, g) < 0 ||
-      ff::avfilter_graph_create_filter(&sink_, ff::avfilter_get_by_name("buffersink"), "out",
-                                       nullptr, nullptr, g) < 0)
-    return false;
-  // The picture keeps its format: the sink offers only that one.
-  const AVPixelFormat fmts[] = {static_cast<AVPixelFormat>(src->format)};
-  if (ff::av_opt_set_bin(sink_, "pix_fmts", reinterpret_cast<const uint8_t*>(fmts), sizeof fmts,
-                         AV_OPT_SEARCH_CHILDREN) < 0 ||
-      ff::avfilter_link(src_, 0, pp, 0) < 0 || ff::avfilter_link(pp, 0, sink_, 0) < 0 ||
-      ff::avfilter_graph_config(g, nullptr) < 0)
-    return false;
-  failed_ = false;
-  return true;
+  filter_.SetChain("pp=fd", false);
 }
 
 bool TDeinterlacer::Process(const AVFrame* src, AVFrame* dst) {
-  ff::av_frame_unref(dst);
-  if (src->format != format_ || src->width != width_ || src->height != height_) {
-    if (!Build(src)) return false;
-  } else if (failed_) {
-    return false;
-  }
-  // The source filter takes its own reference, so the decoder's picture is never written.
-  if (ff::av_buffersrc_add_frame_flags(src_, const_cast<AVFrame*>(src),
-                                       AV_BUFFERSRC_FLAG_KEEP_REF) < 0 ||
-      ff::av_buffersink_get_frame(sink_, dst) < 0) {
+  // The post-processing library reads outside pictures of 16 to 31 lines; anything that low is
+  // left as it is.
+  if (src->height < kMinHeight) {
     ff::av_frame_unref(dst);
-    graph_.reset();  // a graph left half-way is rebuilt for the next picture
-    format_ = -1;
     return false;
   }
-  ff::av_frame_copy_props(dst, src);
+  if (!filter_.Run(src, dst)) return false;
   dst->interlaced_frame = 0;
   return true;
 }

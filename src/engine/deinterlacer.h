@@ -4,8 +4,7 @@
 // changes.
 #pragma once
 
-#include "media/ff_ptr.h"
-#include "media/ffapi.h"
+#include "engine/picture_filter.h"
 
 namespace trelvix::engine {
 
@@ -14,19 +13,15 @@ class TDeinterlacer {
   // Lower pictures are not deinterlaced.
   static constexpr int kMinHeight = 32;
 
+  TDeinterlacer();
+
   // Writes the deinterlaced `src` into `dst` (whose previous picture is released), with the
   // properties of `src`. False when the format or size cannot be deinterlaced or a library call
   // fails; `dst` is then empty and `src` is untouched.
   bool Process(const AVFrame* src, AVFrame* dst);
 
  private:
-  bool Build(const AVFrame* src);
-
-  media::FilterGraphPtr graph_;
-  AVFilterContext* src_ = nullptr;   // owned by graph_
-  AVFilterContext* sink_ = nullptr;  // owned by graph_
-  int format_ = -1, width_ = 0, height_ = 0;
-  bool failed_ = false;  // the current format could not be set up: don't retry for each picture
+  TPictureFilter filter_;
 };
 
 }  // namespace trelvix::engine

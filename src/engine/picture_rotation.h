@@ -6,8 +6,7 @@
 #pragma once
 
 #include "decoder/display_rotation.h"
-#include "media/ff_ptr.h"
-#include "media/ffapi.h"
+#include "engine/picture_filter.h"
 
 namespace trelvix::engine {
 
@@ -31,14 +30,8 @@ class TPictureRotation {
   bool Process(const AVFrame* src, AVFrame* dst);
 
  private:
-  bool Build(const AVFrame* src);
-
   decoder::TDisplayRotation rotation_;
-  media::FilterGraphPtr graph_;
-  AVFilterContext* src_ = nullptr;   // owned by graph_
-  AVFilterContext* sink_ = nullptr;  // owned by graph_
-  int format_ = -1, width_ = 0, height_ = 0;
-  bool failed_ = false;  // the current format could not be set up: don't retry for each picture
+  TPictureFilter filter_;
 };
 
 }  // namespace trelvix::engine
