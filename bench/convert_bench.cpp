@@ -104,13 +104,13 @@ int RunEngine(const std::string& in, const std::string& out, bool hi, bool overl
     burn_in.SetSubtitlesOn(true);
     e.SetOnInputVideoHookQuery(
         [&](runtime::TObject*, int width, int height, int number, int64_t pts, bool& stop) {
-          return burn_in.Prepare(width, height, pts, number, stop);
+          const runtime::TRect area = burn_in.Prepare(width, height, pts, number, stop);
+          if (area.Width() > 0) ++subtitled;
+          return runtime::TDrawArea(area, burn_in.PreparedOverlay());
         });
-    e.SetOnInputVideoHook([&](runtime::TObject*, runtime::TBitmap* bitmap, int number, int64_t pts,
-                              bool& update, bool& stop) {
-      update = burn_in.Process(*bitmap, pts, number, stop);
-      if (update) ++subtitled;
-    });
+    e.SetOnInputVideoHook(
+        [&](runtime::TObject*, runtime::TBitmap* bitmap, int number, int64_t pts, bool& update,
+            bool& stop) { update = burn_in.Process(*bitmap, pts, number, stop); });
   }
   std::atomic<int> frames = 0;
   e.SetOnProgress([&](runtime::TObject*, int, int frame, int, float, float, int64_t, int64_t,

@@ -285,10 +285,13 @@ void TfrmMain::ConnectComponents() {
   Zentrov.SetOnProgress([this](runtime::TObject* sender, encoder::PProgressInfo info) {
     ZentrovProgress(sender, info);
   });
-  // Only frames that show a subtitle, and only the part it covers, become bitmaps.
-  Zentrov.SetOnVideoInputHookQuery(
-      [this](runtime::TObject*, int32_t, int32_t width, int32_t height, int32_t number, int64_t pts,
-             bool& stop) { return FSubtitleHook.Prepare(width, height, pts, number, stop); });
+  // Only frames that show a subtitle are touched, only where it goes: the conversion lays the
+  // ready subtitle on itself where it can, else hands over a bitmap of just that part.
+  Zentrov.SetOnVideoInputHookQuery([this](runtime::TObject*, int32_t, int32_t width, int32_t height,
+                                          int32_t number, int64_t pts, bool& stop) {
+    const runtime::TRect area = FSubtitleHook.Prepare(width, height, pts, number, stop);
+    return runtime::TDrawArea(area, FSubtitleHook.PreparedOverlay());
+  });
   Zentrov.SetOnVideoInputHook([this](runtime::TObject* sender, encoder::PHookInfo info) {
     ZentrovCustomHook(sender, info);
   });

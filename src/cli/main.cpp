@@ -298,10 +298,13 @@ int Run(const Options& o) {
     burn_in.StartConversion(subtitle_options.TimeTXTEditor(), subtitle_options.Settings(),
                             subtitle_options.FrameRate());
     burn_in.SetSubtitlesOn(true);
-    // Only frames that show a subtitle, and only the rows it covers, become bitmaps.
-    enc.SetOnVideoInputHookQuery(
-        [&](runtime::TObject*, int32_t, int32_t width, int32_t height, int32_t number, int64_t pts,
-            bool& stop) { return burn_in.Prepare(width, height, pts, number, stop); });
+    // Only frames that show a subtitle are touched, only where it goes: the conversion lays the
+    // ready subtitle on itself where it can, else hands over a bitmap of just that part.
+    enc.SetOnVideoInputHookQuery([&](runtime::TObject*, int32_t, int32_t width, int32_t height,
+                                     int32_t number, int64_t pts, bool& stop) {
+      const runtime::TRect area = burn_in.Prepare(width, height, pts, number, stop);
+      return runtime::TDrawArea(area, burn_in.PreparedOverlay());
+    });
     enc.SetOnVideoInputHook([&](runtime::TObject*, encoder::PHookInfo info) {
       info->Update = burn_in.Process(*info->Bitmap, info->PTS, info->FrameNumber, info->StopHook);
     });

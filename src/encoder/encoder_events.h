@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/bitmap.h"
+#include "runtime/ink_overlay.h"
 #include "runtime/object.h"
 
 namespace trelvix::encoder {
@@ -57,8 +58,11 @@ using TVideoHookEvent = std::function<void(runtime::TObject* Sender, PHookInfo A
 // Asked, when assigned, before the video input hook converts a frame: the part of the frame
 // (AWidth x AHeight) the hook handler will draw on at this time. An empty rectangle: nothing to
 // draw; the frame goes on untouched and the hook event is not raised for it. Otherwise the hook's
-// bitmap shows the frame only in (and a little around) the rectangle. AStopHook as for the hook.
-using TVideoHookQuery = std::function<runtime::TRect(
+// bitmap shows the frame only in (and a little around) the rectangle. An answer that also carries
+// a ready overlay, the handler's only change to the frame, lets the conversion lay it on itself
+// where the frame's layout allows; the hook event is then not raised for the frame (see
+// engine::TVideoHookQuery). AStopHook as for the hook.
+using TVideoHookQuery = std::function<runtime::TDrawArea(
     runtime::TObject* Sender, int32_t ATaskIndex, int32_t AWidth, int32_t AHeight,
     int32_t AFrameNumber, int64_t APTS, bool& AStopHook)>;
 using TAudioHookEvent = std::function<void(

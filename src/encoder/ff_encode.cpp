@@ -490,12 +490,12 @@ void TCustomEncoder::HandleInputVideoHook(runtime::TObject* Sender, runtime::TBi
   VideoHook(FOnInputVideoHook, Sender, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
-runtime::TRect TCustomEncoder::HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth,
-                                                         int AHeight, int AFrameNumber,
-                                                         int64_t APTS, bool& AStopHook) {
+runtime::TDrawArea TCustomEncoder::HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth,
+                                                             int AHeight, int AFrameNumber,
+                                                             int64_t APTS, bool& AStopHook) {
   std::lock_guard g(FVideoHookLock);
   if (!FOnInputVideoHook) return {};
-  if (!FOnInputVideoHookQuery) return {0, 0, AWidth, AHeight};
+  if (!FOnInputVideoHookQuery) return runtime::TRect{0, 0, AWidth, AHeight};
   return FOnInputVideoHookQuery(this, FFFmpegList.IndexOf(Sender), AWidth, AHeight, AFrameNumber,
                                 APTS, AStopHook);
 }

@@ -148,8 +148,8 @@ class TCustomEncoder : public media::TFFBaseComponent {
   virtual void HandleInputVideoHook(runtime::TObject* Sender, runtime::TBitmap* ABitmap,
                                     int AFrameNumber, int64_t APTS, bool& AUpdate, bool& AStopHook);
   // The whole frame without a query handler; nothing without a hook handler.
-  runtime::TRect HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth, int AHeight,
-                                           int AFrameNumber, int64_t APTS, bool& AStopHook);
+  runtime::TDrawArea HandleInputVideoHookQuery(runtime::TObject* Sender, int AWidth, int AHeight,
+                                               int AFrameNumber, int64_t APTS, bool& AStopHook);
   virtual void HandleOutputVideoHook(runtime::TObject* Sender, runtime::TBitmap* ABitmap,
                                      int AFrameNumber, int64_t APTS, bool& AUpdate,
                                      bool& AStopHook);

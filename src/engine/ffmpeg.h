@@ -43,6 +43,7 @@
 #include "media/unicode_io.h"
 #include "runtime/bitmap.h"
 #include "runtime/event.h"
+#include "runtime/ink_overlay.h"
 #include "runtime/object.h"
 
 namespace trelvix::runtime {
@@ -51,6 +52,11 @@ class TBitmap;
 namespace trelvix::decoder {
 class TRGBConvertContext;
 }
+namespace trelvix::engine {
+class TOverlayBlender;
+struct TPictureBand;
+struct TScaleSpec;
+}  // namespace trelvix::engine
 
 namespace trelvix::engine {
 
@@ -110,10 +116,14 @@ using TVideoHookEvent =
 // (AWidth x AHeight) the handler will change for this frame. An empty rectangle: nothing to
 // draw; the picture goes on unconverted and the hook event is not raised for it. Otherwise only
 // that part (grown to whole chroma samples and 32-pixel columns) is converted into the bitmap
-// and back; the bitmap's other pixels hold an earlier picture. AStopHook as for the hook event.
+// and back; the bitmap's other pixels hold an earlier picture. When the answer also carries a
+// ready overlay (the handler's only change to the frame), a planar 8-bit YUV picture takes it
+// straight, over its ink only, and the hook event is not raised for the frame; other pictures,
+// and every picture while the hook's bitmaps have fewer than 24 bits, go the bitmap's way.
+// AStopHook as for the hook event.
 using TVideoHookQuery =
-    std::function<runtime::TRect(runtime::TObject* Sender, int AWidth, int AHeight,
-                                 int AFrameNumber, int64_t APTS, bool& AStopHook)>;
+    std::function<runtime::TDrawArea(runtime::TObject* Sender, int AWidth, int AHeight,
+                                     int AFrameNumber, int64_t APTS, bool& AStopHook)>;
 using TAudioHookEvent =
     std::function<void(runtime::TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
                        int ASampleRate, int AChannels, int ASampleFormat)>;
@@ -528,7 +538,14 @@ class TCustomFFmpeg : public runtime::TObject {
   void EncodeAndWrite(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame);
   // A picture (null: the end of the stream) to the stream's video encoder: on the encode worker
   // when the overlap is on, else as EncodeAndWrite; the packets ready are written.
-  void EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame);
+  // With a source, `frame` carries only the properties and the worker scales the source (with
+  // the band's rows, if any) as `spec` says (see TVideoEncodeWorker::Submit); only when
+  // EncodesApart.
+  void EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame,
+                   const AVFrame* source = nullptr, const TScaleSpec* spec = nullptr,
+                   const TPictureBand* band = nullptr);
+  // Whether the stream's video encoder runs on a thread of its own (made here when it should).
+  bool EncodesApart(TAVOutputStream& ost);
   // The bookkeeping of an encoded video packet (statistics, sizes), then the packet to the muxer.
   void WriteVideoPacket(TAVOutputStream& ost, AVPacket* pkt);
   void WritePacket(TAVOutputStream& ost, AVPacket* pkt);
@@ -558,10 +575,17 @@ class TCustomFFmpeg : public runtime::TObject {
   // Raises a video hook on `src` through its bitmap. When the handler changed the bitmap the
   // picture is converted back into `work` (the job's own buffer) and `work` is returned;
   // otherwise `src` goes on untouched. A failed conversion or StopHook switches the hook off.
-  // With a query, only the part it names is converted, and nothing when it names nothing.
+  // With a query, only the part it names is converted, and nothing when it names nothing; an
+  // overlay it hands over is laid on by `blender` where the picture's layout allows, and the
+  // event is not raised: into `src` itself when no one else holds its pixels, else into a band
+  // of the rows it covers when `band` is given (`src` is returned and *band tells the rows),
+  // else into `work`.
   AVFrame* VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event, AVFrame* src,
                          AVFrame* work, int frame_number, int64_t pts, bool* bitmap_current,
-                         TVideoHookQuery* query = nullptr);
+                         TVideoHookQuery* query = nullptr, TOverlayBlender* blender = nullptr,
+                         TPictureBand* band = nullptr);
+  // The picture as one: a copy with the input hook's band put in when it has one, else itself.
+  AVFrame* WholePicture(TTranscodeState& r, AVFrame* picture);
   void RunPostHooks(TTranscodeState& r, AVFrame* frame, int frame_number, int64_t pts);
   // Stores a post-hook set (the post-hook lock is held). A set without phPreview gives up the
   // preview window: it is returned, for the caller to let go of after releasing the lock.

@@ -5,6 +5,7 @@
 
 #include "engine/ffmpeg.h"
 #include "engine/ffmpeg_messages.h"
+#include "engine/overlay_blend.h"
 #include "engine/transcode_streams.h"
 #include "media/ff_log.h"
 
@@ -37,15 +38,16 @@ bool CopyInto(AVFrame* dst, const AVFrame* src) {
 
 AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHookEvent& event,
                                       AVFrame* src, AVFrame* work, int frame_number, int64_t pts,
-                                      bool* bitmap_current, TVideoHookQuery* query) {
+                                      bool* bitmap_current, TVideoHookQuery* query,
+                                      TOverlayBlender* blender, TPictureBand* band) {
   if (bitmap_current) *bitmap_current = false;
   // The part the handler draws on: the whole picture, unless its query names less.
   runtime::TRect part{0, 0, src->width, src->height};
   if (query && *query) {
     bool stop = false;
-    runtime::TRect area;
+    runtime::TDrawArea answer;
     try {
-      area = (*query)(this, src->width, src->height, frame_number, pts, stop);
+      answer = (*query)(this, src->width, src->height, frame_number, pts, stop);
     } catch (const std::exception& e) {
       LogF(media::llError, "%s%s", msg::kVideoHookError, e.what());
       return src;
@@ -55,9 +57,31 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
       *query = nullptr;
       return src;
     }
+    const runtime::TRect& area = answer.Area;
     part = {std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, src->width),
             std::min(area.bottom, src->height)};
     if (part.Width() <= 0 || part.Height() <= 0) return src;  // nothing to draw on this frame
+    // A ready overlay goes straight onto a picture that can take it. Bitmaps of fewer than 24
+    // bits keep their round trip: it changes the colours of the part, and the handler draws
+    // onto them in its own way.
+    if (answer.Overlay && blender && ctx.BitsPixel() >= 24 && TOverlayBlender::Supports(src)) {
+      // The picture itself when no one else holds its pixels, else a band of the rows the
+      // overlay covers, else the job's copy of the picture.
+      if (ff::av_frame_is_writable(src)) {
+        if (blender->Blend(*answer.Overlay, src)) return src;
+      } else if (band) {
+        int top = 0;
+        if (AVFrame* rows = blender->BlendBand(*answer.Overlay, src, &top)) {
+          *band = {src, rows, top};
+          return src;
+        }
+      } else if (!CopyInto(work, src)) {
+        LogF(media::llError, "%s", msg::kHookBufMalloc);
+        return src;
+      } else if (blender->Blend(*answer.Overlay, work)) {
+        return work;
+      }
+    }
   }
   bool whole = part.Width() == src->width && part.Height() == src->height;
   const auto to_rgb = [&](const AVFrame* f) {
@@ -115,6 +139,7 @@ AVFrame* TCustomFFmpeg::VideoHookCall(decoder::TRGBConvertContext& ctx, TVideoHo
 
 AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AVFrame* frame) {
   ++ist.frame_number;
+  r.in_band = {};
   AVFrame* picture = frame;
   if (Fdo_deinterlace) {
     if (r.deinterlacer.Process(frame, r.deinterlaced.get()))
@@ -130,12 +155,12 @@ AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AV
       LogF(media::llError, "%s", msg::kRotateFailed);
   }
   if (FOnInputVideoHook)
-    return VideoHookCall(r.in_rgb, FOnInputVideoHook, picture, r.hook_frame.get(), ist.frame_number,
-                         ist.pts, nullptr, &FOnInputVideoHookQuery);
+    return VideoHookCall(r.in_rgb, FOnInputVideoHook, picture, r.FreeHookFrame(), ist.frame_number,
+                         ist.pts, nullptr, &FOnInputVideoHookQuery, &r.in_blend, &r.in_band);
   if (FFrameHooks.empty()) return picture;
   // The libraries change the picture in place: a deinterlaced picture is the job's own, a
   // decoded one is copied first.
-  AVFrame* pic = picture == frame ? r.hook_frame.get() : picture;
+  AVFrame* pic = picture == frame ? r.FreeHookFrame() : picture;
   if (pic == picture ? ff::av_frame_make_writable(pic) < 0 : !CopyInto(pic, frame)) {
     LogF(media::llError, "%s", msg::kHookBufMalloc);
     return picture;
@@ -149,6 +174,19 @@ AVFrame* TCustomFFmpeg::RunInputHook(TTranscodeState& r, TAVInputStream& ist, AV
     e.Process(e.ctx, &p, pic->format, pic->width, pic->height, ist.pts);
   }
   return pic;
+}
+
+AVFrame* TCustomFFmpeg::WholePicture(TTranscodeState& r, AVFrame* picture) {
+  if (!r.in_band.For(picture)) return picture;
+  AVFrame* whole = r.FreeHookFrame();
+  const TPictureBand band = r.in_band;
+  r.in_band = {};
+  if (!CopyInto(whole, picture)) {
+    LogF(media::llError, "%s", msg::kHookBufMalloc);
+    return picture;
+  }
+  band.PutInto(whole);
+  return whole;
 }
 
 void TCustomFFmpeg::RunOutputHooks(TTranscodeState& r, TAVOutputStream& ost, AVFrame*& frame) {

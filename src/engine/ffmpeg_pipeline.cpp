@@ -338,10 +338,11 @@ void TCustomFFmpeg::HandleDecodedVideo(TTranscodeState& r, TAVInputStream& ist, 
   for (auto& op : r.ost) {
     TAVOutputStream& ost = *op;
     if (r.ist[ost.source_index].get() != &ist || !ost.encoding_needed || !ost.enc) continue;
+    // The scaler takes a picture with a band as it is; everything else needs it whole.
     if (ost.filter_graph)
-      FilterVideo(r, ost, ist, picture);
+      FilterVideo(r, ost, ist, picture = WholePicture(r, picture));
     else
-      DoVideoOut(r, ost, ist, picture);
+      DoVideoOut(r, ost, ist, ost.video_resample ? picture : picture = WholePicture(r, picture));
   }
 }
 
@@ -468,8 +469,13 @@ void TCustomFFmpeg::DoVideoOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
     ost.resample_width = in->width - ost.leftBand - ost.rightBand;
     ost.resample_height = in->height - ost.topBand - ost.bottomBand;
     ost.resample_pix_fmt = in->format;
-    ost.img_resample_ctx.reset();
   }
+  // Output hooks and previews need the scaled picture here; otherwise, when the encoder runs
+  // apart, its thread scales the picture too, beside this one.
+  const bool output_hooks = FOnOutputVideoHook || PostHooks() != 0;
+  TScaleSpec spec;
+  bool scale_apart = false;
+  const TPictureBand band = r.in_band.For(in) ? r.in_band : TPictureBand{};
   if (ost.video_resample) {
     if (!ost.pict_tmp) {
       ost.pict_tmp = media::MakeFrame();
@@ -479,35 +485,18 @@ void TCustomFFmpeg::DoVideoOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
       if (ff::av_frame_get_buffer(ost.pict_tmp.get(), 0) < 0)
         throw FFmpegException(msg::kTempPicture);
     }
-    if (!ost.img_resample_ctx) {
-      SwsContext* sws = ff::sws_alloc_context();
-      if (!sws) throw FFmpegException(msg::kResampleContext);
-      ost.img_resample_ctx.reset(sws);
-      ff::av_opt_set_int(sws, "srcw", ost.resample_width, 0);
-      ff::av_opt_set_int(sws, "srch", ost.resample_height, 0);
-      ff::av_opt_set_int(sws, "src_format", ost.resample_pix_fmt, 0);
-      ff::av_opt_set_int(sws, "dstw", enc->width, 0);
-      ff::av_opt_set_int(sws, "dsth", enc->height, 0);
-      ff::av_opt_set_int(sws, "dst_format", enc->pix_fmt, 0);
-      ff::av_opt_set_int(sws, "sws_flags", Fsws_flags, 0);
-      if (ff::sws_init_context(sws, nullptr, nullptr) < 0)
+    spec = {ost.resample_width, ost.resample_height, ost.resample_pix_fmt,
+            ost.leftBand,       ost.topBand,         enc->width,
+            enc->height,        enc->pix_fmt,        Fsws_flags};
+    if (!ost.scaler.Prepare(spec)) throw FFmpegException(msg::kResampleContext);
+    scale_apart = !output_hooks && EncodesApart(ost);
+    if (!scale_apart) {
+      if (ff::av_frame_make_writable(ost.pict_tmp.get()) < 0)
+        throw FFmpegException(msg::kTempPicture);
+      if (!ost.scaler.Scale(spec, in, ost.pict_tmp.get(), band.band, band.top))
         throw FFmpegException(msg::kResampleContext);
     }
-    // Cropping: the source planes start at the top-left corner of the kept area.
-    const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
-    const AVPixFmtDescriptor* desc =
-        ff::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(in->format));
-    for (int p = 0; p < 4 && in->data[p]; ++p) {
-      const bool chroma = desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && (p == 1 || p == 2);
-      const int y = chroma ? ost.topBand >> desc->log2_chroma_h : ost.topBand;
-      int x = chroma ? ost.leftBand >> desc->log2_chroma_w : ost.leftBand;
-      if (desc && p < desc->nb_components) x *= std::max(1, static_cast<int>(desc->comp[p].step));
-      src[p] = in->data[p] + static_cast<ptrdiff_t>(y) * in->linesize[p] + x;
-    }
-    if (ff::av_frame_make_writable(ost.pict_tmp.get()) < 0)
-      throw FFmpegException(msg::kTempPicture);
-    ff::sws_scale(ost.img_resample_ctx.get(), src, in->linesize, 0, ost.resample_height,
-                  ost.pict_tmp->data, ost.pict_tmp->linesize);
+    // Scaled apart, the picture carries only the properties; its pixels come from `in`.
     picture = ost.pict_tmp.get();
   }
 
@@ -529,8 +518,11 @@ void TCustomFFmpeg::DoVideoOut(TTranscodeState& r, TAVOutputStream& ost, TAVInpu
     if (!Fme_threshold) frame->pict_type = AV_PICTURE_TYPE_NONE;
     frame->pts = ost.sync_opts;
     frame->pkt_duration = 1;
-    if (FOnOutputVideoHook || PostHooks() != 0) RunOutputHooks(r, ost, frame);
-    EncodeVideo(r, ost, frame);
+    if (output_hooks) RunOutputHooks(r, ost, frame);
+    if (scale_apart)
+      EncodeVideo(r, ost, frame, in, &spec, &band);
+    else
+      EncodeVideo(r, ost, frame);
     ++ost.sync_opts;
     ++ost.frame_number;
   }
@@ -803,7 +795,7 @@ void TCustomFFmpeg::WriteVideoPacket(TAVOutputStream& ost, AVPacket* pkt) {
   WritePacket(ost, pkt);
 }
 
-void TCustomFFmpeg::EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame) {
+bool TCustomFFmpeg::EncodesApart(TAVOutputStream& ost) {
   // Encoders with threads of their own that hold pictures back (libx264) run apart: they are the
   // ones whose threads wait for the next picture, and the progress report already shows their
   // packets some pictures late. Of the others the packet of a picture comes with it, and the
@@ -811,14 +803,22 @@ void TCustomFFmpeg::EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFram
   // the encoder's state right after each packet, join mode shares one encoder between streams:
   // those encode on this thread too.
   constexpr int kApart = AV_CODEC_CAP_DELAY | AV_CODEC_CAP_OTHER_THREADS;
-  if (!ost.encode_worker && FOverlapEncoding && frame && !FJoinMode && !ost.logfile &&
+  if (!ost.encode_worker && FOverlapEncoding && !FJoinMode && !ost.logfile &&
       Fvstats_filename.empty() && (ost.enc->codec->capabilities & kApart) == kApart)
     ost.encode_worker = std::make_unique<TVideoEncodeWorker>(ost.enc);
-  if (!ost.encode_worker) {
+  return ost.encode_worker != nullptr;
+}
+
+void TCustomFFmpeg::EncodeVideo(TTranscodeState& r, TAVOutputStream& ost, AVFrame* frame,
+                                const AVFrame* source, const TScaleSpec* spec,
+                                const TPictureBand* band) {
+  // The worker is made at the first picture and ended by the end of the stream.
+  if (frame ? !EncodesApart(ost) : !ost.encode_worker) {
     EncodeAndWrite(r, ost, frame);
     return;
   }
-  const bool ok = frame ? ost.encode_worker->Submit(frame) : ost.encode_worker->Finish();
+  const bool ok =
+      frame ? ost.encode_worker->Submit(frame, source, spec, band) : ost.encode_worker->Finish();
   AVPacket* pkt = ost.pkt.get();
   while (ost.encode_worker->TakePacket(pkt)) WriteVideoPacket(ost, pkt);
   if (!ok) throw FFmpegException(msg::kVideoEncodingFailed);

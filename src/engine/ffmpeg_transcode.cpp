@@ -127,11 +127,13 @@ void TCustomFFmpeg::Transcode() {
 
 void TCustomFFmpeg::TranscodeSetup(TTranscodeState& r) {
   r.pkt = media::MakePacket();
-  r.hook_frame = media::MakeFrame();
+  for (auto& f : r.hook_frames) {
+    f = media::MakeFrame();
+    if (!f) throw FFmpegException(msg::kMallocFail);
+  }
   r.out_hook_frame = media::MakeFrame();
   r.deinterlaced = media::MakeFrame();
-  if (!r.pkt || !r.hook_frame || !r.out_hook_frame || !r.deinterlaced)
-    throw FFmpegException(msg::kMallocFail);
+  if (!r.pkt || !r.out_hook_frame || !r.deinterlaced) throw FFmpegException(msg::kMallocFail);
   r.in_rgb.ResetRGBContext(FVideoHookBitsPixel);
   r.out_rgb.ResetRGBContext(FVideoHookBitsPixel);
 

@@ -3,6 +3,7 @@
 // TTranscodeState), also when a set-up or pipeline step raises.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -12,7 +13,9 @@
 #include "decoder/rgb_convert.h"
 #include "engine/deinterlacer.h"
 #include "engine/ffmpeg.h"
+#include "engine/overlay_blend.h"
 #include "engine/picture_rotation.h"
+#include "engine/picture_scaler.h"
 #include "engine/video_encode_worker.h"
 #include "media/ff_ptr.h"
 #include "media/ff_utils.h"
@@ -79,7 +82,7 @@ struct TAVOutputStream {
   int original_topBand = 0, original_bottomBand = 0, original_leftBand = 0, original_rightBand = 0;
   int original_width = 0, original_height = 0;
   int resample_width = 0, resample_height = 0, resample_pix_fmt = -1;
-  media::SwsPtr img_resample_ctx;
+  TPictureScaler scaler;      // pictures to the encoder's size and format, on this thread
   media::FramePtr pict_tmp;   // the scaled picture (encoder format and size)
   media::FramePtr enc_frame;  // the frame handed to the encoder (references, not copies)
   // The stream's own video filter graph ("vfilters") between its source's decoder and its
@@ -107,8 +110,8 @@ struct TAVOutputStream {
   int64_t last_frame_size = 0;
 
   int64_t last_mux_dts = kNoValue;  // the last decoding time handed to the muxer (stream's base)
-  FILE* logfile = nullptr;  // two-pass statistics of the first pass
-  media::PacketPtr pkt;     // reused output packet
+  FILE* logfile = nullptr;          // two-pass statistics of the first pass
+  media::PacketPtr pkt;             // reused output packet
   // The video encoder's own thread while the overlap is on (made at the first picture, ended
   // after the flush; destroyed before the encoder is closed).
   std::unique_ptr<TVideoEncodeWorker> encode_worker;
@@ -126,12 +129,21 @@ struct TTranscodeState {
   std::vector<TAVInputFile> input_files;
   std::vector<std::unique_ptr<TAVInputStream>> ist;
   std::vector<std::unique_ptr<TAVOutputStream>> ost;
-  media::PacketPtr pkt;            // the packet being read
-  media::FramePtr hook_frame;      // input-hook copy of a decoded picture (decoder format)
+  media::PacketPtr pkt;  // the packet being read
+  // Input-hook copies of decoded pictures (decoder format), taken in turn: the encoder's thread
+  // may still hold the last few (it scales them), and a copy needs a buffer no one else holds.
+  std::array<media::FramePtr, 5> hook_frames;
+  AVFrame* FreeHookFrame() {
+    for (auto& f : hook_frames)
+      if (!f->buf[0] || ff::av_frame_is_writable(f.get())) return f.get();
+    return hook_frames[0].get();  // made writable by copying its pixels
+  }
   media::FramePtr out_hook_frame;  // output-hook copy of a picture to encode
   media::FramePtr deinterlaced;    // the deinterlaced decoded picture ("deinterlace")
   TDeinterlacer deinterlacer;
   decoder::TRGBConvertContext in_rgb{24};
+  TOverlayBlender in_blend;  // lays the input hook's ready overlays
+  TPictureBand in_band;      // the rows the input hook laid an overlay on, for its picture
   decoder::TRGBConvertContext out_rgb{24};
   std::vector<int16_t> s16;  // decoded audio of the current block, interleaved 16-bit
   std::vector<int16_t> silence;

@@ -7,6 +7,8 @@ namespace trelvix::engine {
 TVideoEncodeWorker::TVideoEncodeWorker(AVCodecContext* enc)
     : FEnc(enc), FPackets(8), FReceived(media::MakePacket()) {
   for (auto& s : FSlots) s = media::MakeFrame();
+  for (auto& s : FSources) s = media::MakeFrame();
+  for (auto& s : FBands) s = media::MakeFrame();
   for (auto& p : FPackets) p = media::MakePacket();
   FThread = std::thread([this] { Run(); });
 }
@@ -20,11 +22,13 @@ TVideoEncodeWorker::~TVideoEncodeWorker() {
   FThread.join();
 }
 
-bool TVideoEncodeWorker::Submit(const AVFrame* frame) {
+bool TVideoEncodeWorker::Submit(const AVFrame* frame, const AVFrame* source, const TScaleSpec* spec,
+                                const TPictureBand* band) {
   std::unique_lock g(FLock);
   FDone.wait(g, [this] { return FCount < kDepth || FFailed; });
   if (FFailed) return false;
-  AVFrame* slot = FSlots[(FHead + FCount) % kDepth].get();
+  const size_t index = (FHead + FCount) % kDepth;
+  AVFrame* slot = FSlots[index].get();
   g.unlock();  // the worker only reads queued slots: this one is the conversion thread's
   // The slot keeps its buffer from picture to picture; a new one only for a new size or format.
   if (slot->width != frame->width || slot->height != frame->height ||
@@ -37,7 +41,17 @@ bool TVideoEncodeWorker::Submit(const AVFrame* frame) {
   } else if (ff::av_frame_make_writable(slot) < 0) {
     return false;
   }
-  if (ff::av_frame_copy(slot, frame) < 0 || ff::av_frame_copy_props(slot, frame) < 0) return false;
+  if (source) {
+    ff::av_frame_unref(FSources[index].get());
+    ff::av_frame_unref(FBands[index].get());
+    if (ff::av_frame_ref(FSources[index].get(), source) < 0) return false;
+    if (band && band->band && ff::av_frame_ref(FBands[index].get(), band->band) < 0) return false;
+    FSpecs[index] = *spec;
+    FBandTops[index] = band ? band->top : 0;
+  } else if (ff::av_frame_copy(slot, frame) < 0) {
+    return false;
+  }
+  if (ff::av_frame_copy_props(slot, frame) < 0) return false;
   g.lock();
   ++FCount;
   g.unlock();
@@ -72,9 +86,19 @@ void TVideoEncodeWorker::Run() {
   for (;;) {
     FWake.wait(g, [this] { return FAbort || FCount > 0 || FEnding; });
     if (FAbort) return;
-    AVFrame* frame = FCount > 0 ? FSlots[FHead].get() : nullptr;
+    const size_t head = FHead;  // changed by this thread only
+    AVFrame* frame = FCount > 0 ? FSlots[head].get() : nullptr;
+    AVFrame* source = frame ? FSources[head].get() : nullptr;
     g.unlock();
-    const bool ok = Encode(frame);
+    bool ok = true;
+    if (source && source->buf[0]) {
+      AVFrame* band = FBands[head].get();
+      ok = FScaler.Scale(FSpecs[head], source, frame, band->buf[0] ? band : nullptr,
+                         FBandTops[head]);
+      ff::av_frame_unref(source);
+      ff::av_frame_unref(band);
+    }
+    ok = ok && Encode(frame);
     g.lock();
     if (!ok) FFailed = true;
     if (frame) {

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/overlay_blend.h"
+#include "engine/picture_scaler.h"
 #include "media/ff_ptr.h"
 #include "media/ffapi.h"
 
@@ -25,8 +27,12 @@ class TVideoEncodeWorker {
   ~TVideoEncodeWorker();  // gives up what is queued and waits for the thread
 
   // Queues a copy of the picture; waits while the queue is full. False once the encoder failed
-  // or the picture could not be copied.
-  bool Submit(const AVFrame* frame);
+  // or the picture could not be copied. With a source, `frame` gives only the size, format and
+  // properties of the picture, whose pixels the worker scales from `source` as `spec` says
+  // (holding the source by reference until then), so that scaling runs beside the conversion
+  // thread; a band replaces rows of the source (held by reference too).
+  bool Submit(const AVFrame* frame, const AVFrame* source = nullptr,
+              const TScaleSpec* spec = nullptr, const TPictureBand* band = nullptr);
   // Sends the end of the stream and waits until the encoder has given every packet. False when
   // the encoder failed.
   bool Finish();
@@ -41,6 +47,11 @@ class TVideoEncodeWorker {
 
   AVCodecContext* FEnc;
   std::array<media::FramePtr, kDepth> FSlots;
+  // Per slot, the picture to scale into it (empty when the slot holds its pixels) and how.
+  std::array<media::FramePtr, kDepth> FSources, FBands;
+  std::array<TScaleSpec, kDepth> FSpecs;
+  std::array<int, kDepth> FBandTops{};
+  TPictureScaler FScaler;                  // the worker's own
   size_t FHead = 0, FCount = 0;            // the queued slots, in order, as a ring
   std::vector<media::PacketPtr> FPackets;  // ring of encoded packets, grown when full
   size_t FPacketHead = 0, FPacketCount = 0;

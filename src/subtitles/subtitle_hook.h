@@ -10,6 +10,8 @@
 // whether one goes at all), so that frames without one need no conversion:
 //   query:  area = hook.Prepare(width, height, pts, number, stop);  // empty: nothing to draw
 //   event:  update = hook.Process(bitmap, pts, number, stop);       // lays on what was prepared
+// or, when the caller lays the ready picture onto the frame itself, PreparedOverlay() after
+// Prepare, and no Process.
 //
 // Threads: StartConversion and the setters run on the main thread while no conversion runs;
 // Process runs on the conversion's worker thread, which alone uses the playback state during a
@@ -82,6 +84,13 @@ class TSubtitleHook {
   // frame the subtitle covers, empty when this frame gets none. Failures as for Process.
   runtime::TRect Prepare(int width, int height, int64_t pts_us, int32_t frame_number,
                          bool& stop_hook);
+  // The subtitle that the frame prepared last gets, ready to be laid on by whoever holds the
+  // frame (in place of Process, which would lay the same picture onto its bitmap; the playback
+  // state needs only Prepare); null when that frame gets none. Valid until the next Prepare,
+  // Process or StartConversion.
+  const runtime::TInkOverlay* PreparedOverlay() const {
+    return prepared_ && !overlay_.Empty() ? &overlay_.Picture() : nullptr;
+  }
 
   // Draws text into the bitmap. repaint false: a new subtitle, whose display time is worked out
   // and whose end time is set; true: the current one again, timing unchanged.

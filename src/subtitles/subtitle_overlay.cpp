@@ -126,12 +126,13 @@ void TSubtitleOverlay::Render(const runtime::TRect& area, int frame_width, int f
   draw(layer, -r.left(), -r.top(), lay);
   const QRect ink = InkBounds(stack);
   if (ink.isEmpty()) return;
-  image_ = stack.copy(ink);
-  area_ = {r.left() + ink.left(), r.top() + ink.top(), r.left() + ink.right() + 1,
-           r.top() + ink.bottom() + 1};
-  for (int y = 0; y < image_.height(); ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(image_.constScanLine(y));
-    for (int x = 0, w = image_.width(); x < w;) {
+  picture_.Area = {r.left() + ink.left(), r.top() + ink.top(), r.left() + ink.right() + 1,
+                   r.top() + ink.bottom() + 1};
+  picture_.Serial = runtime::TInkOverlay::NewSerial();
+  for (int y = 0; y < ink.height(); ++y) {
+    const auto* row =
+        reinterpret_cast<const QRgb*>(stack.constScanLine(ink.top() + y)) + ink.left();
+    for (int x = 0, w = ink.width(); x < w;) {
       const unsigned a = qAlpha(row[x]);
       if (a == 0) {
         ++x;
@@ -140,9 +141,9 @@ void TSubtitleOverlay::Render(const runtime::TRect& area, int frame_width, int f
       const int start = x;
       const bool opaque = a == 255;
       while (x < w && qAlpha(row[x]) != 0 && (qAlpha(row[x]) == 255) == opaque) ++x;
-      spans_.push_back({y, start, x - start, int(ink_.size()), opaque});
+      picture_.Spans.push_back({y, start, x - start, int(picture_.Ink.size()), opaque});
       for (int i = start; i < x; ++i) {
-        ink_.push_back(row[i]);
+        picture_.Ink.push_back(row[i]);
         ink_bgr_.insert(ink_bgr_.end(), {std::uint8_t(qBlue(row[i])), std::uint8_t(qGreen(row[i])),
                                          std::uint8_t(qRed(row[i]))});
       }
@@ -151,31 +152,32 @@ void TSubtitleOverlay::Render(const runtime::TRect& area, int frame_width, int f
 }
 
 void TSubtitleOverlay::Clear() {
-  image_ = QImage();
-  area_ = {};
-  spans_.clear();
-  ink_.clear();
+  picture_.Area = {};
+  picture_.Spans.clear();
+  picture_.Ink.clear();
+  picture_.Serial = 0;
   ink_bgr_.clear();
 }
 
 bool TSubtitleOverlay::BlendOnto(runtime::TBitmap& frame) const {
   const runtime::TPixelFormat format = frame.PixelFormat();
-  if (Empty() || area_.right > frame.Width() || area_.bottom > frame.Height() ||
+  const runtime::TRect& area = picture_.Area;
+  if (Empty() || area.right > frame.Width() || area.bottom > frame.Height() ||
       (format != runtime::TPixelFormat::pf24bit && format != runtime::TPixelFormat::pf32bit))
     return false;
   const int bytes = frame.BitsPerPixel() / 8;  // B, G, R (and A, kept)
   std::uint8_t* const top_left =
-      frame.ScanLine(area_.top) + static_cast<ptrdiff_t>(area_.left) * bytes;
+      frame.ScanLine(area.top) + static_cast<ptrdiff_t>(area.left) * bytes;
   const ptrdiff_t row_bytes = frame.BytesPerLine();
-  for (const TSpan& span : spans_) {
-    const QRgb* src = ink_.data() + span.first;
-    std::uint8_t* dst = top_left + span.y * row_bytes + static_cast<ptrdiff_t>(span.x) * bytes;
-    if (span.opaque && bytes == 3) {
-      std::memcpy(dst, ink_bgr_.data() + static_cast<ptrdiff_t>(span.first) * 3,
-                  static_cast<size_t>(span.length) * 3);
+  for (const runtime::TInkOverlay::TSpan& span : picture_.Spans) {
+    const QRgb* src = picture_.Ink.data() + span.First;
+    std::uint8_t* dst = top_left + span.Y * row_bytes + static_cast<ptrdiff_t>(span.X) * bytes;
+    if (span.Opaque && bytes == 3) {
+      std::memcpy(dst, ink_bgr_.data() + static_cast<ptrdiff_t>(span.First) * 3,
+                  static_cast<size_t>(span.Length) * 3);
       continue;
     }
-    for (int i = 0; i < span.length; ++i, dst += bytes) BlendPixel(src[i], dst);
+    for (int i = 0; i < span.Length; ++i, dst += bytes) BlendPixel(src[i], dst);
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/bitmap.h"
+#include "runtime/ink_overlay.h"
 
 namespace trelvix::subtitles {
 
@@ -34,8 +35,11 @@ class TSubtitleOverlay {
   void Clear();
 
   // The part of the frame that holds ink; empty when there is nothing to lay on.
-  const runtime::TRect& Area() const { return area_; }
-  bool Empty() const { return area_.Width() <= 0 || area_.Height() <= 0; }
+  const runtime::TRect& Area() const { return picture_.Area; }
+  bool Empty() const { return picture_.Empty(); }
+  // The picture itself, for laying it onto frames of other layouts; valid until the next Render
+  // or Clear.
+  const runtime::TInkOverlay& Picture() const { return picture_; }
   // How often Render ran since the overlay was made.
   int Renders() const { return renders_; }
 
@@ -45,18 +49,9 @@ class TSubtitleOverlay {
   bool BlendOnto(runtime::TBitmap& frame) const;
 
  private:
-  // A run of pixels of one row of the picture that carry ink, all of them covering fully or
-  // all partly: the pixels from ink_[first] on.
-  struct TSpan {
-    int y, x, length, first;
-    bool opaque;
-  };
-  QImage image_;  // premultiplied ARGB of area_
-  runtime::TRect area_;
-  // The ink of image_, row by row: the only pixels laid onto frames, one after the other.
-  std::vector<TSpan> spans_;
-  std::vector<QRgb> ink_;
-  std::vector<std::uint8_t> ink_bgr_;  // ink_ as B, G, R bytes, for copying opaque runs
+  // Premultiplied ARGB of the pixels with ink, row by row: the only pixels laid onto frames.
+  runtime::TInkOverlay picture_;
+  std::vector<std::uint8_t> ink_bgr_;  // the ink as B, G, R bytes, for copying opaque runs
   int renders_ = 0;
 };
 

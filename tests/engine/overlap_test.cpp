@@ -10,6 +10,7 @@
 
 #include "engine/engine_test_util.h"
 #include "engine/ffmpeg_thread.h"
+#include "runtime/ink_overlay.h"
 #include "runtime/main_thread.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
@@ -109,6 +110,48 @@ TEST(OverlapOutput, OnAndOffGiveTheSamePacketsAtHiAndLo) {
     ASSERT_FALSE(audio[0].empty());
     EXPECT_TRUE(audio[1] == audio[0]);
   }
+}
+
+// A ready overlay handed over by the input hook's query: a band of rows of fully and partly
+// covering ink with gaps, laid by the engine onto the frames 20 to 60.
+TEST(OverlapOutput, AnOverlayTheEngineLaysGivesTheSamePacketsOnAndOff) {
+  testing::LoadLibraries();
+  runtime::SetMainThread();
+  TempDir dir;
+  runtime::TInkOverlay overlay;
+  overlay.Area = {100, 301, 540, 397};
+  overlay.Serial = runtime::TInkOverlay::NewSerial();
+  for (int y = 0; y < overlay.Area.Height(); ++y)
+    for (int x = 0; x + 30 <= overlay.Area.Width(); x += 40) {
+      const bool opaque = (x / 40 + y / 8) % 2 == 0;
+      overlay.Spans.push_back({y, x, 30, int(overlay.Ink.size()), opaque});
+      for (int i = 0; i < 30; ++i)
+        overlay.Ink.push_back(opaque ? 0xFFFFFF00u : 0x80600000u + uint32_t(i));
+    }
+  std::vector<Packet> video[3];
+  for (const int run : {0, 1, 2}) {  // overlap off, on; on without the overlay
+    SCOPED_TRACE(run);
+    const std::string out = dir.File("overlay" + std::to_string(run) + ".mp4");
+    TestEngine e;
+    Configure(e, out, run > 0, false);
+    std::atomic<int> raised = 0;
+    e.SetOnInputVideoHook(
+        [&](runtime::TObject*, runtime::TBitmap*, int, int64_t, bool&, bool&) { ++raised; });
+    e.SetOnInputVideoHookQuery(
+        [&](runtime::TObject*, int w, int h, int n, int64_t, bool&) -> runtime::TDrawArea {
+          EXPECT_EQ(w, 640);
+          EXPECT_EQ(h, 480);
+          if (run == 2 || n < 20 || n > 60) return {};
+          return {overlay.Area, &overlay};
+        });
+    RunToEnd(e);
+    ASSERT_TRUE(e.Finished()) << e.FatalMessage();
+    EXPECT_EQ(raised, 0);
+    video[run] = PacketsOf(out, AVMEDIA_TYPE_VIDEO);
+  }
+  ASSERT_EQ(video[0].size(), 100u);
+  EXPECT_TRUE(video[1] == video[0]);
+  EXPECT_FALSE(video[2] == video[0]);  // the overlay shows
 }
 
 TEST_P(Overlap, StopMidwayLeavesAReadableFileAndNoError) {

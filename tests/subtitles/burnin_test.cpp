@@ -102,11 +102,13 @@ class BurnIn : public ::testing::Test {
     int queries = 0;
     std::set<int> raised;                   // frame numbers the hook event got
     std::vector<runtime::TRect> areas{50};  // the query's answer per frame (index number - 1)
+    int renders = 0;                        // subtitles the handler drew
   };
 
   // Converts the clip into raw video, burning in two subtitles (0.4 to 0.8 s and 1.4 to 1.8 s)
-  // when `burn` is set, with the query when `query` is set.
-  Result Convert(const std::string& name, bool burn, bool query) {
+  // when `burn` is set, with the query when `query` is set, whose answer carries the ready
+  // subtitle when `overlay` is set.
+  Result Convert(const std::string& name, bool burn, bool query, bool overlay = false) {
     Result r;
     TSubtitleSettings s;
     s.IQNapisow = false;
@@ -139,12 +141,13 @@ class BurnIn : public ::testing::Test {
             ++r.queries;
             const runtime::TRect area = hook.Prepare(w, h, pts, n, stop);
             if (n >= 1 && n <= 50) r.areas[size_t(n - 1)] = area;
-            return area;
+            return runtime::TDrawArea(area, overlay ? hook.PreparedOverlay() : nullptr);
           });
     }
     e.StartConvert(false);
     EXPECT_TRUE(e.Finished()) << e.FatalMessage();
     r.pictures = ReadPictures(out);
+    r.renders = hook.Renders();
     return r;
   }
 
@@ -203,6 +206,42 @@ TEST_F(BurnIn, OnlyFramesWithASubtitleAreConvertedAndOnlyAroundIt) {
     EXPECT_GT(drawn, 100);
     EXPECT_EQ(outside, 0);
     EXPECT_EQ(unlike_whole, 0);
+  }
+}
+
+TEST_F(BurnIn, TheEngineLaysAReadySubtitleOnItselfWithoutTheHandlersBitmap) {
+  const Result plain = Convert("plain.avi", false, false);
+  const Result part = Convert("part.avi", true, true);
+  const Result laid = Convert("laid.avi", true, true, true);
+  ASSERT_EQ(plain.pictures.size(), 50u);
+  ASSERT_EQ(part.pictures.size(), 50u);
+  ASSERT_EQ(laid.pictures.size(), 50u);
+  EXPECT_EQ(laid.queries, 50);
+  EXPECT_TRUE(laid.raised.empty());  // the engine laid every subtitle itself
+  EXPECT_EQ(laid.renders, 2);        // each subtitle drawn once
+  EXPECT_EQ(part.renders, 2);
+  for (int n = 1; n <= 50; ++n) {
+    SCOPED_TRACE(n);
+    const Picture &l = laid.pictures[size_t(n - 1)], &b = plain.pictures[size_t(n - 1)],
+                  &p = part.pictures[size_t(n - 1)];
+    const runtime::TRect& a = laid.areas[size_t(n - 1)];
+    if (a.Width() <= 0) {
+      EXPECT_EQ(l, b);
+      continue;
+    }
+    // Luma as the bitmap's way gives it, but for rounding, and nothing outside the subtitle.
+    int drawn = 0, unlike = 0, outside = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        const size_t i = At(0, x, y);
+        const bool in = x >= a.left && x < a.right && y >= a.top && y < a.bottom;
+        drawn += std::abs(l[i] - b[i]) > 3;
+        unlike += std::abs(l[i] - p[i]) > 4;
+        outside += !in && l[i] != b[i];
+      }
+    EXPECT_GT(drawn, 100);
+    EXPECT_EQ(unlike, 0);
+    EXPECT_EQ(outside, 0);
   }
 }
 
