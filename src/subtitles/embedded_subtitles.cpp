@@ -24,6 +24,12 @@ int Cancelled(void* flag) {
   return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
+TEmbeddedTrackLines GivenUp(const std::string& file_name) {
+  TEmbeddedTrackLines out;
+  out.Error = QStringLiteral("%1: reading given up").arg(QString::fromStdString(file_name));
+  return out;
+}
+
 bool IsAss(AVCodecID id) {
   return id == AV_CODEC_ID_ASS || id == AV_CODEC_ID_SSA;
 }
@@ -77,10 +83,7 @@ TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int 
   const AVIOInterruptCB interrupt{Cancelled, const_cast<std::atomic<bool>*>(cancel)};
   const int ret = media::OpenInputFile(ctx, io, media::LibFileName(file_name), nullptr, nullptr,
                                        cancel ? &interrupt : nullptr);
-  if (cancel && cancel->load()) {
-    out.Error = QStringLiteral("%1: reading given up").arg(QString::fromStdString(file_name));
-    return out;
-  }
+  if (cancel && cancel->load()) return GivenUp(file_name);
   if (ret < 0) {
     out.Error = QString::fromStdString(media::LibErrorText(file_name, ret));
     return out;
@@ -135,10 +138,7 @@ TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int 
     }
     ff::av_packet_unref(pkt.get());
   }
-  if (cancel && cancel->load()) {
-    out = {};
-    out.Error = QStringLiteral("%1: reading given up").arg(QString::fromStdString(file_name));
-  }
+  if (cancel && cancel->load()) return GivenUp(file_name);
   return out;
 }
 
