@@ -1,6 +1,8 @@
 // Subtitle tracks read on worker threads while the caller goes on.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -67,17 +69,21 @@ TEST(EmbeddedSubtitlesWorker, AReadThatIsNotGivenUpDeliversItsResultOnTheWorker)
   EXPECT_EQ(got.Timetable.Row(1).Text, QStringLiteral("Raz"));
 }
 
-// A source that never ends (a pipe nobody writes to): giving the read up interrupts it, the
-// owner is not kept waiting, and nothing is delivered.
+// A source that never ends (a pipe whose writer is open but writes nothing): only giving the read
+// up ends it, the owner is not kept waiting, and nothing is delivered.
 TEST(EmbeddedSubtitlesWorker, GivingUpAReadOfASourceThatNeverEndsReturnsAndDeliversNothing) {
   ASSERT_TRUE(media::FFLoader().Load(media::kEncoderLibraries)) << media::FFLoader().LastErrMsg();
   test::TempDir dir;
   const std::string fifo = dir.File("never.mkv");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Held open for writing (read-write: a pipe opened so does not wait for a reader).
+  const int writer = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(writer, 0);
   std::atomic<bool> delivered{false};
   {
     TEmbeddedSubtitleRead read(fifo, 0, 25.0, [&](TEmbeddedSubtitles) { delivered = true; });
   }
+  ::close(writer);
   EXPECT_FALSE(delivered.load());
 }
 
