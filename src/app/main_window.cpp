@@ -560,18 +560,16 @@ void TfrmMain::StartSubtitleTrackRead(decoder::TCustomDecoder& probe) {
   if (choice.StreamIndex < 0) return;
   const uint64_t id = ++FTrackReadId;
   const int stream = choice.StreamIndex;
-  // The worker posts its result; the window waits for the worker before it goes, so `this` is
-  // alive whenever the worker posts, and Qt drops an event whose window has gone.
+  // The worker leaves its result in the mailbox and wakes the GUI thread as a termination does.
+  // The window waits for the worker before it goes, so `this` is alive whenever the worker posts.
   FTrackRead = std::make_unique<subtitles::TEmbeddedSubtitleRead>(
       FVideoFileName.toStdString(), stream, FOptions->FrameRate(),
       [this, id, stream](subtitles::TEmbeddedSubtitles result) {
-        auto shared = std::make_shared<subtitles::TEmbeddedSubtitles>(std::move(result));
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, stream, shared] {
-              Guarded([&] { SubtitleTrackRead(id, stream, *shared); });
-            },
-            Qt::QueuedConnection);
+        {
+          std::lock_guard lock(FTrackResultsLock);
+          FTrackResults.push_back({id, stream, std::move(result)});
+        }
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
       });
   btnStartConvert->setEnabled(false);  // the conversion burns in the cues, so it waits for them
 }
@@ -580,6 +578,20 @@ void TfrmMain::StopSubtitleTrackRead() {
   if (!FTrackRead) return;
   FTrackRead.reset();
   btnStartConvert->setEnabled(Zentrov.TasksCount() > 0);
+}
+
+bool TfrmMain::SubtitleTrackResultWaiting() {
+  std::lock_guard lock(FTrackResultsLock);
+  return !FTrackResults.empty();
+}
+
+void TfrmMain::DeliverSubtitleTracks() {
+  std::deque<TTrackResult> arrived;
+  {
+    std::lock_guard lock(FTrackResultsLock);
+    arrived.swap(FTrackResults);
+  }
+  for (TTrackResult& r : arrived) Guarded([&] { SubtitleTrackRead(r.Id, r.Stream, r.Subtitles); });
 }
 
 void TfrmMain::SubtitleTrackRead(uint64_t id, int stream, subtitles::TEmbeddedSubtitles& result) {
@@ -646,7 +658,9 @@ void TfrmMain::PostTermination(const encoder::TTerminateInfo& info) {
 }
 
 void TfrmMain::customEvent(QEvent*) {
+  // Every wake-up looks into both mailboxes: the event itself carries nothing.
   DeliverTerminations();
+  DeliverSubtitleTracks();
 }
 
 void TfrmMain::DeliverTerminations() {

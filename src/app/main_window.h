@@ -57,6 +57,14 @@ class TfrmMain : public QWidget {
   // termination thread may still post while the encoder is destroyed, which waits for them.
   std::mutex FTerminationsLock;
   std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
+  // The mailbox of a subtitle track read's result, handed over the same way.
+  struct TTrackResult {
+    uint64_t Id = 0;
+    int Stream = -1;
+    subtitles::TEmbeddedSubtitles Subtitles;
+  };
+  std::mutex FTrackResultsLock;
+  std::deque<TTrackResult> FTrackResults;  // Guarded by FTrackResultsLock.
 
  public:
   explicit TfrmMain(QWidget* parent = nullptr);
@@ -107,6 +115,9 @@ class TfrmMain : public QWidget {
   void LoadSubtitles(const QString& file);
   // True while the subtitle track of the video added last is being read (Start waits for it).
   bool SubtitleTrackReading() const { return FTrackRead != nullptr; }
+  // True when a read has left its result for the GUI thread, which has not taken it yet. Any
+  // thread.
+  bool SubtitleTrackResultWaiting();
   void btnStartConvertClick();
   void btnPauseConvertClick();
   void btnResumeConvertClick();
@@ -181,6 +192,8 @@ class TfrmMain : public QWidget {
   void StartSubtitleTrackRead(decoder::TCustomDecoder& probe);
   // Gives up a read under way; a result it already posted is dropped.
   void StopSubtitleTrackRead();
+  // The results the workers left in the mailbox, on the GUI thread.
+  void DeliverSubtitleTracks();
   // The result of read `id` (stream `stream`), on the GUI thread.
   void SubtitleTrackRead(uint64_t id, int stream, subtitles::TEmbeddedSubtitles& result);
   media::TLogLevel SelectedLogLevel() const;

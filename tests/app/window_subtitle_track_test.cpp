@@ -1,12 +1,13 @@
 // A video's own text subtitle track loaded by the window when no subtitle file comes with the
 // video: chosen by the user's language, read off the GUI thread, and never laid over what the
 // user chose meanwhile (a subtitle file, another video) nor delivered to a closed window.
-#include <QEvent>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QTableWidget>
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <thread>
 
 #include "fixtures/tracks.h"
 #include "window_harness.h"
@@ -28,33 +29,21 @@ class LocaleScope {
   ~LocaleScope() { QLocale::setDefault(QLocale::c()); }
 };
 
-// Runs `act` when the next queued call reaches `target`, just before that call is handled: what
-// the user does while the window's worker has posted a result that the window has not yet seen.
-class BeforeNextQueuedCall : public QObject {
- public:
-  BeforeNextQueuedCall(QObject* target, std::function<void()> act)
-      : target_(target), act_(std::move(act)) {
-    qApp->installEventFilter(this);
+// Waits, without letting the window handle any event, until its worker has left the result of
+// the read for it: what the user does next happens while a result waits to be seen.
+bool ResultWaits(TfrmMain& m) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!m.SubtitleTrackResultWaiting()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  ~BeforeNextQueuedCall() override { qApp->removeEventFilter(this); }
-  bool Acted() const { return !act_; }
+  return true;
+}
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == target_ && event->type() == QEvent::MetaCall && act_) {
-      auto act = std::move(act_);
-      act_ = nullptr;
-      act();
-    }
-    return false;
-  }
-
- private:
-  QObject* target_;
-  std::function<void()> act_;
-};
-
-enum class Meanwhile { kNothing, kSubtitleFile, kOtherVideo, kClose };
+// What happens after the film is added: nothing, the user adds a subtitle file or another video
+// while the track's result waits to be seen, or closes the window while it reads or while its
+// result waits.
+enum class Meanwhile { kNothing, kSubtitleFile, kOtherVideo, kClose, kCloseWithAResultWaiting };
 
 struct TrackCase {
   const char* name;
@@ -93,30 +82,30 @@ TEST_P(WindowSubtitleTrack, ChosenByLanguageReadOffTheGuiThreadAndNeverOverAUser
   TfrmMain& m = w->main();
   w->options().Model().SetCLoadTXT(c.auto_load);
 
-  if (c.meanwhile == Meanwhile::kClose) {
+  if (c.meanwhile == Meanwhile::kClose || c.meanwhile == Meanwhile::kCloseWithAResultWaiting) {
     m.AddFile(Q(film));
     EXPECT_EQ(m.SubtitleTrackReading(), c.reads);
+    if (c.meanwhile == Meanwhile::kCloseWithAResultWaiting) {
+      ASSERT_TRUE(ResultWaits(m));
+    }
     w.reset();  // gives the read up; nothing of it may reach the window after this
     Pump(200);
     return;
   }
-
-  std::optional<BeforeNextQueuedCall> user;
-  if (c.meanwhile == Meanwhile::kSubtitleFile)
-    user.emplace(&m, [&] { m.LoadSubtitles(Q(other_srt)); });
-  if (c.meanwhile == Meanwhile::kOtherVideo) user.emplace(&m, [&] { m.AddFile(Q(plain)); });
 
   m.AddFile(Q(film));
   ASSERT_EQ(m.Zentrov.TasksCount(), 1);
   EXPECT_EQ(m.SubtitleTrackReading(), c.reads);
   // Start waits for the cues it is to burn in.
   EXPECT_EQ(m.btnStartConvert->isEnabled(), !c.reads);
-  ASSERT_TRUE(WaitFor([&] { return !m.SubtitleTrackReading(); }));
-  if (user) {
-    EXPECT_TRUE(user->Acted());
-    user.reset();
+  if (c.meanwhile != Meanwhile::kNothing) {
+    ASSERT_TRUE(ResultWaits(m));
+    if (c.meanwhile == Meanwhile::kSubtitleFile) m.LoadSubtitles(Q(other_srt));
+    if (c.meanwhile == Meanwhile::kOtherVideo) m.AddFile(Q(plain));
   }
-  QCoreApplication::sendPostedEvents();  // whatever the given-up read posted arrives now
+  ASSERT_TRUE(WaitFor([&] { return !m.SubtitleTrackReading(); }));
+  QCoreApplication::sendPostedEvents();  // whatever the given-up read left arrives now
+  EXPECT_FALSE(m.SubtitleTrackResultWaiting());
 
   const auto& t = w->options().TimeTXTEditor();
   if (c.text) {
@@ -152,6 +141,8 @@ const TrackCase kTrackCases[] = {
     {"another_video_added_meanwhile_gets_no_cues", true, false, true, Meanwhile::kOtherVideo, true,
      nullptr, nullptr},
     {"closing_while_it_reads", true, false, true, Meanwhile::kClose, true, nullptr, nullptr},
+    {"closing_with_a_result_waiting", true, false, true, Meanwhile::kCloseWithAResultWaiting, true,
+     nullptr, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, WindowSubtitleTrack, ::testing::ValuesIn(kTrackCases),
