@@ -54,6 +54,7 @@ struct TrackCase {
   bool reads;          // a read of the track starts with the film
   const char* text;    // the timetable's second row at the end; nullptr: an empty timetable
   const char* logged;  // a line the log holds at the end; nullptr: no subtitles logged
+  const char* container = "mkv";  // of the film: "mkv" (SubRip) or "mp4" (MP4 timed text)
 };
 
 void PrintTo(const TrackCase& c, std::ostream* os) {
@@ -68,8 +69,8 @@ class WindowSubtitleTrack : public ::testing::TestWithParam<TrackCase> {
 TEST_P(WindowSubtitleTrack, ChosenByLanguageReadOffTheGuiThreadAndNeverOverAUsersChoice) {
   const TrackCase c = GetParam();
   LocaleScope locale(c.polish);
-  const std::string film = dir_.File("film.mkv");
-  fixtures::MakeLanguageFilm(film, "mkv");
+  const std::string film = dir_.File(std::string("film.") + c.container);
+  fixtures::MakeLanguageFilm(film, c.container);
   if (c.file_beside)
     fixtures::MakeTextFile(dir_.File("film.srt"),
                            "1\r\n00:00:01,000 --> 00:00:02,000\r\nNapis obok\r\n");
@@ -130,6 +131,8 @@ TEST_P(WindowSubtitleTrack, ChosenByLanguageReadOffTheGuiThreadAndNeverOverAUser
 const TrackCase kTrackCases[] = {
     {"polish_locale_loads_the_polish_track", true, false, true, Meanwhile::kNothing, true,
      fixtures::kFilmCueText, "***Subtitles have been loaded: stream #3 of "},
+    {"polish_locale_loads_the_polish_mp4_timed_text_track", true, false, true, Meanwhile::kNothing,
+     true, fixtures::kFilmCueText, "***Subtitles have been loaded: stream #3 of ", "mp4"},
     {"english_locale_loads_nothing", false, false, true, Meanwhile::kNothing, false, nullptr,
      nullptr},
     {"a_file_beside_the_video_wins", true, true, true, Meanwhile::kNothing, false, "Napis obok",
