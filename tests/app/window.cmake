@@ -11,6 +11,7 @@ if(TARGET trelvix_window)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/window_main.cpp
             ${CMAKE_CURRENT_LIST_DIR}/window_workflow_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/window_progress_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/window_subtitle_track_test.cpp
     LIBS trelvix_window_harness
     LABELS threads
     OWN_MAIN)
