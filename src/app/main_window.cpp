@@ -28,6 +28,7 @@
 #include "app/widgets/skin.h"
 #include "decoder/ff_decoder.h"
 #include "profile/iphone_profile.h"
+#include "profile/track_choice.h"
 #include "runtime/application.h"
 #include "runtime/file_utils.h"
 #include "runtime/locale_utils.h"
@@ -54,6 +55,7 @@ constexpr char kMsgFileLoadError[] = "***File load error: ";
 constexpr char kMsgFileOpenError[] = "***File open error: ";
 constexpr char kMsgFileAdded[] = "***File has been added to convert list.";
 constexpr char kMsgCannotConvert[] = "***Cannot do convert, error: ";
+constexpr char kMsgSubtitlesLoaded[] = "***Subtitles have been loaded: ";
 constexpr int kStatIntervalMs = profile::kStatIntervalMs;
 constexpr int kCheckVersionDelayMs = 3000;
 constexpr int kLogLines = 20000;  // the hidden log keeps the newest lines
@@ -90,7 +92,9 @@ TfrmMain::TfrmMain(QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-  // Nothing of a running conversion or playback may reach the window while it goes.
+  // Nothing of a running conversion, playback or subtitle read may reach the window while it
+  // goes.
+  FTrackRead.reset();
   DetachEncoderHandlers();
   Zentrov.Stop(true);
   FFPlayer.SetOnFileOpen(nullptr);
@@ -407,6 +411,7 @@ void TfrmMain::FormCloseQuery() {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   FCheckVersion.Abort();  // quitting does not wait for the update server
+  StopSubtitleTrackRead();
   Guarded([this] { FormCloseQuery(); });
   event->accept();  // closing is always allowed
 }
@@ -446,6 +451,7 @@ void TfrmMain::btnAddClick(TMBButton* Sender) {
     return;
   }
   Zentrov.ClearTasks();
+  StopSubtitleTrackRead();             // the cues of the previous video are not wanted any more
   btnStartConvert->setEnabled(false);  // Start never runs on an empty task list
   if (Sender) {
     if (OpenDialog1.exec() != QDialog::Accepted || OpenDialog1.selectedFiles().isEmpty()) return;
@@ -495,10 +501,14 @@ void TfrmMain::btnAddClick(TMBButton* Sender) {
     mmoLog->appendPlainText(QString::fromStdString(FFPlayer.LastErrMsg()));
   }
 
-  // A subtitle file beside the video is loaded as if the user had added it.
+  // A subtitle file beside the video is loaded as if the user had added it; without one, the
+  // video's own subtitle track in the user's language.
   if (FOptions->Settings().CLoadTXT && btnAddSub->isEnabled()) {
     const QString beside = subtitles::FindSubtitleBeside(FVideoFileName);
-    if (!beside.isEmpty()) LoadSubtitles(beside);
+    if (!beside.isEmpty())
+      LoadSubtitles(beside);
+    else
+      StartSubtitleTrackRead(probe);
   }
 }
 
@@ -532,17 +542,75 @@ void TfrmMain::btnAddSubClick() {
 }
 
 void TfrmMain::LoadSubtitles(const QString& file) {
+  StopSubtitleTrackRead();  // a file always wins over the video's own track
   FSubtitleFileName = file;
   OpenTXT.selectFile(file);
   const subtitles::TLoadTXTResult r = FOptions->LoadTXT(file);
   if (r.Loaded) {
     btnSubOn->show();
     btnSubOn->SetDown(true);
+    LogMessage(kMsgSubtitlesLoaded + file);
   }
   if (!r.Error.isEmpty()) {
     LogMessage(QStringLiteral("***") + r.Error);
     QMessageBox::warning(this, QLatin1String(kApplicationTitle), r.Error);
   }
+}
+
+void TfrmMain::StartSubtitleTrackRead(decoder::TCustomDecoder& probe) {
+  const profile::TTrackChoice choice =
+      profile::ChooseSubtitleTrack(probe, {}, runtime::UserLanguage());
+  if (choice.StreamIndex < 0) return;
+  const uint64_t id = ++FTrackReadId;
+  const int stream = choice.StreamIndex;
+  // The worker leaves its result in the mailbox and wakes the GUI thread as a termination does.
+  // The window waits for the worker before it goes, so `this` is alive whenever the worker posts.
+  FTrackRead = std::make_unique<subtitles::TEmbeddedSubtitleRead>(
+      FVideoFileName.toStdString(), stream, FOptions->FrameRate(),
+      [this, id, stream](subtitles::TEmbeddedSubtitles result) {
+        {
+          std::lock_guard lock(FTrackResultsLock);
+          FTrackResults.push_back({id, stream, std::move(result)});
+        }
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+      });
+  btnStartConvert->setEnabled(false);  // the conversion burns in the cues, so it waits for them
+}
+
+void TfrmMain::StopSubtitleTrackRead() {
+  if (!FTrackRead) return;
+  FTrackRead.reset();
+  btnStartConvert->setEnabled(Zentrov.TasksCount() > 0);
+}
+
+bool TfrmMain::SubtitleTrackResultWaiting() {
+  std::lock_guard lock(FTrackResultsLock);
+  return !FTrackResults.empty();
+}
+
+void TfrmMain::DeliverSubtitleTracks() {
+  std::deque<TTrackResult> arrived;
+  {
+    std::lock_guard lock(FTrackResultsLock);
+    arrived.swap(FTrackResults);
+  }
+  for (TTrackResult& r : arrived) Guarded([&] { SubtitleTrackRead(r.Id, r.Stream, r.Subtitles); });
+}
+
+void TfrmMain::SubtitleTrackRead(uint64_t id, int stream, subtitles::TEmbeddedSubtitles& result) {
+  if (!FTrackRead || id != FTrackReadId) return;  // given up: another video or a file came
+  StopSubtitleTrackRead();                        // the worker has finished: this only joins it
+  if (!result.Error.isEmpty()) {
+    LogMessage(QStringLiteral("***") + result.Error);
+    return;
+  }
+  if (result.Result.Loaded) {
+    FOptions->LoadTimetable(std::move(result.Timetable), result.Result);
+    btnSubOn->show();
+    btnSubOn->SetDown(true);
+    LogMessage(kMsgSubtitlesLoaded + QStringLiteral("stream #%1 of ").arg(stream) + FVideoFileName);
+  }
+  if (!result.Result.Error.isEmpty()) LogMessage(QStringLiteral("***") + result.Result.Error);
 }
 
 void TfrmMain::btnSubOnClick() {
@@ -593,7 +661,9 @@ void TfrmMain::PostTermination(const encoder::TTerminateInfo& info) {
 }
 
 void TfrmMain::customEvent(QEvent*) {
+  // Every wake-up looks into both mailboxes: the event itself carries nothing.
   DeliverTerminations();
+  DeliverSubtitleTracks();
 }
 
 void TfrmMain::DeliverTerminations() {

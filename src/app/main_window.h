@@ -8,6 +8,7 @@
 // Threads: every handler runs on the GUI thread. Progress and preview events arrive there
 // through the main-thread queue; the end of a conversion arrives on a termination thread and is
 // posted to the GUI thread; the subtitle hook (ZentrovCustomHook) runs on the conversion thread.
+// A video's own subtitle track is read on a worker whose result is posted to the GUI thread.
 #pragma once
 
 #include <QFileDialog>
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "app/finish_notifier.h"
@@ -28,6 +30,7 @@
 #include "media/ff_log.h"
 #include "player/ff_player.h"
 #include "profile/progress_stats.h"
+#include "subtitles/embedded_subtitles.h"
 #include "subtitles/subtitle_hook.h"
 
 class QButtonGroup;
@@ -54,6 +57,14 @@ class TfrmMain : public QWidget {
   // termination thread may still post while the encoder is destroyed, which waits for them.
   std::mutex FTerminationsLock;
   std::deque<encoder::TTerminateInfo> FTerminations;  // Guarded by FTerminationsLock.
+  // The mailbox of a subtitle track read's result, handed over the same way.
+  struct TTrackResult {
+    uint64_t Id = 0;
+    int Stream = -1;
+    subtitles::TEmbeddedSubtitles Subtitles;
+  };
+  std::mutex FTrackResultsLock;
+  std::deque<TTrackResult> FTrackResults;  // Guarded by FTrackResultsLock.
 
  public:
   explicit TfrmMain(QWidget* parent = nullptr);
@@ -102,6 +113,11 @@ class TfrmMain : public QWidget {
   void btnAddSubClick();
   // Puts the file into OpenTXT and loads it (LoadTXT), as Add subtitle does after its dialog.
   void LoadSubtitles(const QString& file);
+  // True while the subtitle track of the video added last is being read (Start waits for it).
+  bool SubtitleTrackReading() const { return FTrackRead != nullptr; }
+  // True when a read has left its result for the GUI thread, which has not taken it yet. Any
+  // thread.
+  bool SubtitleTrackResultWaiting();
   void btnStartConvertClick();
   void btnPauseConvertClick();
   void btnResumeConvertClick();
@@ -171,6 +187,15 @@ class TfrmMain : public QWidget {
   void PostTermination(const encoder::TTerminateInfo& info);
   void DeliverTerminations();
   void DetachEncoderHandlers();
+  // The video's own text subtitle track in the user's language (else one flagged default or
+  // forced), read on a worker; Start is disabled until its cues are in the timetable.
+  void StartSubtitleTrackRead(decoder::TCustomDecoder& probe);
+  // Gives up a read under way; a result it already posted is dropped.
+  void StopSubtitleTrackRead();
+  // The results the workers left in the mailbox, on the GUI thread.
+  void DeliverSubtitleTracks();
+  // The result of read `id` (stream `stream`), on the GUI thread.
+  void SubtitleTrackRead(uint64_t id, int stream, subtitles::TEmbeddedSubtitles& result);
   media::TLogLevel SelectedLogLevel() const;
   // Runs handler and turns an escaping exception into a log line, so that none reaches Qt.
   void Guarded(const std::function<void()>& handler);
@@ -191,6 +216,8 @@ class TfrmMain : public QWidget {
   int64_t FCurrentDuration = 0;
   profile::TProgressStatistics FStatistics;
   subtitles::TSubtitleHook FSubtitleHook;
+  std::unique_ptr<subtitles::TEmbeddedSubtitleRead> FTrackRead;  // the read under way, if any
+  uint64_t FTrackReadId = 0;                                     // the read whose result is awaited
   std::function<void()> FOnCheckVersion{[this] { FCheckVersion.TimerCheckVersionTimer(); }};
   std::function<void()> FOnImageInfoClick{[this] { FCheckVersion.ImageInfoEnClick(); }};
   // Last, so that a request in flight stops first when the window goes.

@@ -375,4 +375,10 @@ subtitles::TLoadTXTResult TfrmOption::LoadTXT(const QString& file_name) {
   return r;
 }
 
+void TfrmOption::LoadTimetable(subtitles::TSubtitleTimetable timetable,
+                               const subtitles::TLoadTXTResult& loaded) {
+  FModel.LoadTimetable(std::move(timetable), loaded);
+  TimetableToEditor();
+}
+
 }  // namespace trelvix::app

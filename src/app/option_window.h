@@ -51,6 +51,9 @@ class TfrmOption : public QWidget {
   void SetFrameRate(double fps) { FModel.SetFrameRate(fps); }
   double FrameRate() const { return FModel.FrameRate(); }
   subtitles::TLoadTXTResult LoadTXT(const QString& file_name);
+  // Rows read from a video's own subtitle track, shown in the editor as a loaded file's are.
+  void LoadTimetable(subtitles::TSubtitleTimetable timetable,
+                     const subtitles::TLoadTXTResult& loaded);
   const subtitles::TSubtitleSettings& Settings() const { return FModel.Settings(); }
   const subtitles::TSubtitleTimetable& TimeTXTEditor() const { return FModel.TimeTXTEditor(); }
   subtitles::TOptionModel& Model() { return FModel; }

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "decoder/bitmap_rotation.h"
 #include "decoder/decoder_messages.h"
 #include "media/ff_load.h"
 #include "media/ff_log.h"
@@ -411,21 +412,31 @@ bool TFFDecoder::DecodePreviousFrame(int32_t AStreamIndex) {
   return true;
 }
 
+TDisplayRotation TFFDecoder::PictureRotation() const {
+  return StreamDisplayRotation(Stream(FPicture.StreamIndex));
+}
+
 bool TFFDecoder::CopyToBitmap(runtime::TBitmap& ABitmap) {
   if (!FPicture.Ready) {
     ReportError(AV_LOG_ERROR, msg::kPictureNotReady);
     return false;
   }
+  const TDisplayRotation turn = PictureRotation();
   if (FRGBContext.ConvertToRGB(FPicture.Picture.data, FPicture.Picture.linesize,
                                static_cast<AVPixelFormat>(FPicture.PixFmt), false, FPicture.Height,
                                FPicture.Width)) {
-    ABitmap = *FRGBContext.Bitmap();
+    if (turn.IsIdentity())
+      ABitmap = *FRGBContext.Bitmap();
+    else
+      TurnBitmap(*FRGBContext.Bitmap(), turn, ABitmap);
     return true;
   }
-  ABitmap.SetSize(FPicture.Width, FPicture.Height);
+  const int width = turn.SwapsSides() ? FPicture.Height : FPicture.Width;
+  const int height = turn.SwapsSides() ? FPicture.Width : FPicture.Height;
+  ABitmap.SetSize(width, height);
   ABitmap.Canvas().Brush().style = runtime::TBrushStyle::bsSolid;
   ABitmap.Canvas().Brush().color = runtime::clBlack;
-  ABitmap.Canvas().FillRect({0, 0, FPicture.Width, FPicture.Height});
+  ABitmap.Canvas().FillRect({0, 0, width, height});
   ReportError(AV_LOG_ERROR, msg::kToRGBFailed);
   return false;
 }
@@ -435,12 +446,21 @@ const TDIB* TFFDecoder::GetBitmapPtr() {
     ReportError(AV_LOG_ERROR, msg::kPictureNotReady);
     return nullptr;
   }
-  if (FRGBContext.ConvertToRGB(FPicture.Picture.data, FPicture.Picture.linesize,
-                               static_cast<AVPixelFormat>(FPicture.PixFmt), true, FPicture.Height,
-                               FPicture.Width))
-    return &FRGBContext.DIB();
-  ReportError(AV_LOG_ERROR, msg::kToRGBFailed);
-  return nullptr;
+  const TDisplayRotation turn = PictureRotation();
+  if (!FRGBContext.ConvertToRGB(FPicture.Picture.data, FPicture.Picture.linesize,
+                                static_cast<AVPixelFormat>(FPicture.PixFmt), turn.IsIdentity(),
+                                FPicture.Height, FPicture.Width)) {
+    ReportError(AV_LOG_ERROR, msg::kToRGBFailed);
+    return nullptr;
+  }
+  if (turn.IsIdentity()) return &FRGBContext.DIB();
+  TurnBitmap(*FRGBContext.Bitmap(), turn, FTurned);
+  FTurnedDIB = FRGBContext.DIB();
+  FTurnedDIB.bmWidth = FTurned.Width();
+  FTurnedDIB.bmHeight = FTurned.Height();
+  FTurnedDIB.bmWidthBytes = FTurned.BytesPerLine();
+  FTurnedDIB.bmBits = FTurned.Bits();
+  return &FTurnedDIB;
 }
 
 }  // namespace trelvix::decoder

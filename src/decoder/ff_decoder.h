@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "decoder/custom_decoder.h"
+#include "decoder/display_rotation.h"
 #include "decoder/rgb_convert.h"
 #include "media/ff_ptr.h"
 
@@ -75,12 +76,14 @@ class TFFDecoder : public TCustomDecoder {
   bool DecodePreviousKeyFrame(int32_t AStreamIndex = -1);
   bool DecodePreviousFrame(int32_t AStreamIndex = -1);
 
-  // The current picture into the caller's bitmap (a copy). On failure the bitmap is sized to
-  // the picture and black.
+  // The current picture into the caller's bitmap (a copy), upright: turned by the stream's
+  // display matrix as a player shows it (FrameInfo keeps the stored size). On failure the
+  // bitmap is sized to the upright picture and black.
   bool CopyToBitmap(runtime::TBitmap& ABitmap);
-  // The current picture as a device-independent bitmap description; null on failure. Its bits
-  // point into the conversion context's buffer or straight into the picture memory; valid until
-  // the next decode, seek, depth change or close.
+  // The current picture, upright, as a device-independent bitmap description; null on failure.
+  // Its bits point into the conversion context's buffer, straight into the picture memory or,
+  // for a turned picture, into the decoder's own bitmap; valid until the next decode, seek,
+  // depth change, bitmap request or close.
   const TDIB* GetBitmapPtr();
 
  protected:
@@ -102,6 +105,8 @@ class TFFDecoder : public TCustomDecoder {
   void StorePicture(const AVFrame* frame, int64_t position);
   int64_t CurrentFrameDuration() const;
   int64_t ReaderPosition() const;  // -1 without I/O context
+  // The turn that shows the current picture upright.
+  TDisplayRotation PictureRotation() const;
 
   // The packet last handed to the codec: what a picture completed by it is stamped with.
   struct TPacketStamp {
@@ -115,6 +120,8 @@ class TFFDecoder : public TCustomDecoder {
   bool FDraining = false;    // end of input was signalled to FCodec
   TPacketStamp FLastPacket;
   TRGBConvertContext FRGBContext;
+  runtime::TBitmap FTurned;  // the current picture turned upright, for GetBitmapPtr
+  TDIB FTurnedDIB;
   int32_t FBitmapBitsPixel = 24;
   int32_t FSeekIndex = -1;
   int64_t FStartTime = -1;

@@ -2,6 +2,7 @@
 // thread, the play thread with its event loop, position updates and the hooks.
 #include "player/ff_player.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 
@@ -20,6 +21,17 @@
 #include "runtime/main_thread.h"
 
 namespace trelvix::player {
+namespace {
+
+// Playback numbers are unique in the process, not per player: SDL's event queue is shared by
+// every player, and an event a closed player left behind (an allocation request, say) must never
+// be taken for one of a later playback of another player.
+uint32_t NextPlaybackSerial() {
+  static std::atomic<uint32_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
 
 TCustomPlayer::TCustomPlayer()
     : TFFBaseComponent(msg::kVersion),
@@ -314,7 +326,7 @@ bool TCustomPlayer::Open(const std::string& AFileName, QWidget* AScreenHandle, b
     }
   }
 
-  ++FSerial;
+  FSerial = NextPlaybackSerial();
   FStopEvent.Reset();
   FPlayEvent.Clear();
   std::shared_ptr<TVideoState> vs =

@@ -284,7 +284,7 @@ class TCustomPlayer : public media::TFFBaseComponent {
 
   mutable std::mutex FStateLock;
   std::shared_ptr<TVideoState> FVideoState;  // Guarded by FStateLock.
-  uint32_t FSerial = 0;                      // playback number, main thread
+  uint32_t FSerial = 0;                      // playback number (unique in the process), main thread
 
   mutable std::mutex FInfoLock;
   std::string FLastErrMsg;  // Guarded by FInfoLock.

@@ -19,6 +19,17 @@ constexpr char kAssFormatLine[] =
 
 constexpr int kMaxCueText = 255;
 
+// The demuxer's interrupt callback: a set flag abandons opening and reading.
+int Cancelled(void* flag) {
+  return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
+TEmbeddedTrackLines GivenUp(const std::string& file_name) {
+  TEmbeddedTrackLines out;
+  out.Error = QStringLiteral("%1: reading given up").arg(QString::fromStdString(file_name));
+  return out;
+}
+
 bool IsAss(AVCodecID id) {
   return id == AV_CODEC_ID_ASS || id == AV_CODEC_ID_SSA;
 }
@@ -64,11 +75,15 @@ bool IsTextSubtitleCodec(const std::string& codec_name) {
   return false;
 }
 
-TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int stream_index) {
+TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int stream_index,
+                                              const std::atomic<bool>* cancel) {
   TEmbeddedTrackLines out;
   media::InputFormatPtr ctx;
   media::UnicodeIOPtr io;
-  const int ret = media::OpenInputFile(ctx, io, media::LibFileName(file_name), nullptr, nullptr);
+  const AVIOInterruptCB interrupt{Cancelled, const_cast<std::atomic<bool>*>(cancel)};
+  const int ret = media::OpenInputFile(ctx, io, media::LibFileName(file_name), nullptr, nullptr,
+                                       cancel ? &interrupt : nullptr);
+  if (cancel && cancel->load()) return GivenUp(file_name);
   if (ret < 0) {
     out.Error = QString::fromStdString(media::LibErrorText(file_name, ret));
     return out;
@@ -102,7 +117,7 @@ TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int 
   const int64_t origin_us = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
   media::PacketPtr pkt = media::MakePacket();
   int cue = 0;
-  while (ff::av_read_frame(ctx.get(), pkt.get()) >= 0) {
+  while (!(cancel && cancel->load()) && ff::av_read_frame(ctx.get(), pkt.get()) >= 0) {
     if (pkt->stream_index == stream_index) {
       const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
       const QString text = CueText(id, *pkt);
@@ -123,13 +138,14 @@ TEmbeddedTrackLines ReadEmbeddedSubtitleLines(const std::string& file_name, int 
     }
     ff::av_packet_unref(pkt.get());
   }
+  if (cancel && cancel->load()) return GivenUp(file_name);
   return out;
 }
 
 TEmbeddedSubtitles LoadEmbeddedSubtitles(const std::string& file_name, int stream_index,
-                                         double frame_rate) {
+                                         double frame_rate, const std::atomic<bool>* cancel) {
   TEmbeddedSubtitles r;
-  TEmbeddedTrackLines lines = ReadEmbeddedSubtitleLines(file_name, stream_index);
+  TEmbeddedTrackLines lines = ReadEmbeddedSubtitleLines(file_name, stream_index, cancel);
   if (!lines.Error.isEmpty()) {
     r.Error = lines.Error;
     return r;
@@ -144,7 +160,21 @@ TEmbeddedSubtitles LoadEmbeddedSubtitles(const std::string& file_name, int strea
 
 std::future<TEmbeddedSubtitles> LoadEmbeddedSubtitlesAsync(const std::string& file_name,
                                                            int stream_index, double frame_rate) {
-  return std::async(std::launch::async, LoadEmbeddedSubtitles, file_name, stream_index, frame_rate);
+  return std::async(std::launch::async, LoadEmbeddedSubtitles, file_name, stream_index, frame_rate,
+                    nullptr);
+}
+
+TEmbeddedSubtitleRead::TEmbeddedSubtitleRead(const std::string& file_name, int stream_index,
+                                             double frame_rate, TDone done)
+    : worker_(std::async(std::launch::async, [this, file_name, stream_index, frame_rate,
+                                              done = std::move(done)] {
+        TEmbeddedSubtitles r = LoadEmbeddedSubtitles(file_name, stream_index, frame_rate, &cancel_);
+        if (!cancel_.load() && done) done(std::move(r));
+      })) {}
+
+TEmbeddedSubtitleRead::~TEmbeddedSubtitleRead() {
+  cancel_.store(true);
+  if (worker_.valid()) worker_.wait();
 }
 
 }  // namespace trelvix::subtitles

@@ -6,6 +6,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "subtitles/subtitle_constants.h"
 
@@ -202,6 +203,12 @@ TLoadTXTResult TOptionModel::LoadTXT(const QString& file_name) {
   const TLoadTXTResult r = LoadTXTFile(file_name, frame_rate_, timetable_);
   if (!r.Rejected) kind_ = r.Kind;
   return r;
+}
+
+void TOptionModel::LoadTimetable(TSubtitleTimetable timetable, const TLoadTXTResult& loaded) {
+  if (loaded.Rejected) return;
+  timetable_ = std::move(timetable);
+  kind_ = loaded.Kind;
 }
 
 }  // namespace trelvix::subtitles

@@ -86,6 +86,9 @@ class TOptionModel {
   // Loads a subtitle file into the timetable (see LoadTXTFile). The caller shows and sets the
   // subtitle switch when the result says Loaded, and shows Error when there is one.
   TLoadTXTResult LoadTXT(const QString& file_name);
+  // Takes rows loaded from elsewhere (a video's own subtitle track) as LoadTXT takes a file's:
+  // the timetable and the format kind of a load that was not rejected.
+  void LoadTimetable(TSubtitleTimetable timetable, const TLoadTXTResult& loaded);
   // The format kind of the last load.
   int FormatKind() const { return kind_; }
 

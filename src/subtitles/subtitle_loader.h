@@ -4,7 +4,7 @@
 // key is a whole second in milliseconds (moved to the next free second, or by 500 ms for equal
 // neighbours). Every row's text holds at most kMaxSubtitleText characters, in every layout; a
 // SubRip text ends at an index line (digits only, any length), a timing line, a line of 4
-// characters or fewer, or the end of the file. Main thread.
+// characters or fewer, or the end of the file. Any thread: the loader keeps no state of its own.
 #pragma once
 
 #include <QString>

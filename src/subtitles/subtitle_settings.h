@@ -52,7 +52,7 @@ struct TSubtitleSettings {
   double NapisyCzas = 4;       // fixed display time, seconds
   double NapisBottom = 1;      // distance from the bottom, percent of the free height
   int FontType = stPrzezroczyste;
-  bool CLoadTXT = true;       // kept, not used here
+  bool CLoadTXT = true;       // load a subtitle beside the video, or its own track, with it
   QString DirectoryTXT;       // kept, not used here
   bool AllTXTToMenu = false;  // kept, not used here
 

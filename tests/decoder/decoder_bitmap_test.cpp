@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTransform>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "decoder/ff_decoder.h"
 #include "decoder/rgb_convert.h"
 #include "decoder_test_util.h"
+#include "fixtures/tracks.h"
 #include "media/ff_ptr.h"
 #include "media/ffapi.h"
 #include "runtime/bitmap.h"
@@ -315,6 +317,92 @@ TEST_F(DecoderBitmaps, OddSizedPicture) {
   EXPECT_EQ(bmp.Height(), 45);
   EXPECT_EQ(BitmapNumber(bmp), 77);
 }
+
+// ---- Phone clips: the bitmaps show the picture as it is seen
+
+struct TurnCase {
+  int rotation;
+  bool mirror;
+};
+
+void PrintTo(const TurnCase& c, std::ostream* os) {
+  *os << c.rotation << (c.mirror ? " mirrored" : "");
+}
+
+class TurnedClipBitmaps : public ::testing::TestWithParam<TurnCase> {
+ protected:
+  void SetUp() override { testing::LoadLibraries(); }
+  test::TempDir dir_;
+};
+
+// The stored picture again: the mirror undone, then the turn.
+QImage TurnedBack(const QImage& shown, const TurnCase& c) {
+  const QImage unmirrored = c.mirror ? shown.mirrored(true, false) : shown;
+  return unmirrored.transformed(QTransform().rotate(-c.rotation));
+}
+
+int ImageNumber(const QImage& image) {
+  const QImage img = image.convertToFormat(QImage::Format_ARGB32);
+  return fixtures::ReadFrameNumberRGB(img.constBits(), static_cast<int>(img.bytesPerLine()), 32,
+                                      img.width(), img.height());
+}
+
+TEST_P(TurnedClipBitmaps, AreUprightAtEveryDepth) {
+  const TurnCase c = GetParam();
+  const std::string clip = dir_.File("phone.mp4");
+  fixtures::MakeRotatedClip(clip, c.rotation,
+                            {.container = "mp4",
+                             .video_codec = "mpeg4",
+                             .width = 320,
+                             .height = 180,
+                             .seconds = 0.2,
+                             .gop = 1,
+                             .first_number = 300},
+                            c.mirror);
+  TFFDecoder dec;
+  ASSERT_TRUE(dec.LoadFile(clip)) << dec.LastErrMsg();
+  ASSERT_TRUE(dec.Decode());
+  ASSERT_TRUE(dec.Decode());  // frame 301
+  // The record keeps the stored picture.
+  EXPECT_EQ(dec.FrameInfo().Width, 320);
+  EXPECT_EQ(dec.FrameInfo().Height, 180);
+  const bool quarter = c.rotation % 180 != 0;
+  const int width = quarter ? 180 : 320;
+  const int height = quarter ? 320 : 180;
+  TBitmap bmp;  // reused from depth to depth, as a caller grabbing pictures reuses it
+  for (const Depth& d : kDepths) {
+    SCOPED_TRACE(d.bits);
+    dec.SetBitmapBitsPixel(d.bits);
+    ASSERT_TRUE(dec.CopyToBitmap(bmp)) << dec.LastErrMsg();
+    EXPECT_EQ(bmp.PixelFormat(), d.format);
+    ASSERT_EQ(bmp.Width(), width);
+    ASSERT_EQ(bmp.Height(), height);
+    EXPECT_EQ(ImageNumber(TurnedBack(bmp.ToImage(), c)), 301);
+    if (quarter) {
+      EXPECT_LT(ImageNumber(bmp.ToImage()), 0);  // as stored it does not read
+    }
+
+    const TDIB* dib = dec.GetBitmapPtr();
+    ASSERT_NE(dib, nullptr);
+    EXPECT_EQ(dib->bmWidth, width);
+    EXPECT_EQ(dib->bmHeight, height);
+    EXPECT_EQ(dib->bmBitsPixel, d.storage_bits);
+    if (d.storage_bits >= 24) {
+      const QImage view(static_cast<const uchar*>(dib->bmBits), dib->bmWidth, dib->bmHeight,
+                        dib->bmWidthBytes,
+                        d.storage_bits == 32 ? QImage::Format_RGB32 : QImage::Format_BGR888);
+      EXPECT_EQ(ImageNumber(TurnedBack(view, c)), 301);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, TurnedClipBitmaps,
+                         ::testing::Values(TurnCase{90, false}, TurnCase{270, false},
+                                           TurnCase{180, false}, TurnCase{90, true}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.rotation) +
+                                  (info.param.mirror ? "_mirrored" : "");
+                         });
 
 }  // namespace
 }  // namespace trelvix::decoder

@@ -2,9 +2,10 @@
 // for testing what the program tells the desktop, without the machine's bus or daemons.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QDBusConnection>
 #include <QObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -52,7 +53,9 @@ class PrivateBus {
   QDBusConnection Connect(const QString& name) const;
 
  private:
-  QProcess daemon_;
+  void Stop();
+
+  pid_t pid_ = -1;
   QString address_;
 };
 

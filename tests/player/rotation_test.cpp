@@ -38,7 +38,16 @@ TEST_P(TurnedClip, IsShownUprightWithItsTrueShape) {
     img = player.Surface().Snapshot();
     return !img.isNull() && !PictureRect(img).isEmpty();
   }));
+  // The player's copy of the picture on screen is upright too.
+  const runtime::TBitmap* current = player.CurrentFrame();
+  ASSERT_NE(current, nullptr);
+  const QImage current_image = current->ToImage();
   player.Stop(true);
+  EXPECT_EQ(current_image.width(), 180);
+  EXPECT_EQ(current_image.height(), 320);
+  EXPECT_GE(SurfaceFrameNumber(current_image.transformed(QTransform().rotate(-turn))
+                                   .convertToFormat(QImage::Format_ARGB32)),
+            0);
   // A 16:9 picture turned by a quarter is 9:16: 180x320 in the square surface.
   const QRect r = PictureRect(img);
   EXPECT_NEAR(r.width(), 180, 4);
