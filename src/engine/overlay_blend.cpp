@@ -18,8 +18,10 @@ inline unsigned MulDiv255(unsigned x, unsigned a) {
 
 // Source over: premultiplied values with their coverages onto a run of samples. Written so
 // that the compiler turns it into vector code (the file is built for that), with a wider kind
-// where the processor has it.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// where the processor has it. The choice is made while the program is loaded, before a
+// sanitizer's run time is ready, so sanitizer builds go without it.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void Over(const std::uint8_t* __restrict value, const std::uint8_t* __restrict alpha,
