@@ -69,37 +69,14 @@ void RunThreaded(TCustomFFmpeg& e) {
 // Luma planes of every frame of the first video stream (decoded with the library).
 std::vector<std::vector<uint8_t>> ReadLuma(const std::string& path, int* w, int* h) {
   std::vector<std::vector<uint8_t>> out;
-  AVFormatContext* raw = nullptr;
-  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return out;
-  media::InputFormatPtr ic(raw);
-  ff::avformat_find_stream_info(ic.get(), nullptr);
-  const int si = ff::av_find_best_stream(ic.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (si < 0) return out;
-  const AVCodec* dec = ff::avcodec_find_decoder(ic->streams[si]->codecpar->codec_id);
-  media::CodecContextPtr c(ff::avcodec_alloc_context3(dec));
-  ff::avcodec_parameters_to_context(c.get(), ic->streams[si]->codecpar);
-  if (ff::avcodec_open2(c.get(), dec, nullptr) < 0) return out;
-  media::PacketPtr pkt = media::MakePacket();
-  media::FramePtr f = media::MakeFrame();
-  const auto drain = [&] {
-    while (ff::avcodec_receive_frame(c.get(), f.get()) == 0) {
-      *w = f->width;
-      *h = f->height;
-      std::vector<uint8_t> y(static_cast<size_t>(f->width) * f->height);
-      for (int r = 0; r < f->height; ++r)
-        std::memcpy(&y[static_cast<size_t>(r) * f->width], f->data[0] + r * f->linesize[0],
-                    f->width);
-      out.push_back(std::move(y));
-      ff::av_frame_unref(f.get());
-    }
-  };
-  while (ff::av_read_frame(ic.get(), pkt.get()) >= 0) {
-    if (pkt->stream_index == si) ff::avcodec_send_packet(c.get(), pkt.get());
-    ff::av_packet_unref(pkt.get());
-    drain();
-  }
-  ff::avcodec_send_packet(c.get(), nullptr);
-  drain();
+  fixtures::ForEachVideoPicture(path, [&](const AVFrame& f) {
+    *w = f.width;
+    *h = f.height;
+    std::vector<uint8_t> y(static_cast<size_t>(f.width) * f.height);
+    for (int r = 0; r < f.height; ++r)
+      std::memcpy(&y[static_cast<size_t>(r) * f.width], f.data[0] + r * f.linesize[0], f.width);
+    out.push_back(std::move(y));
+  });
   return out;
 }
 

@@ -35,39 +35,17 @@ using Picture = std::vector<uint8_t>;
 
 std::vector<Picture> ReadPictures(const std::string& path) {
   std::vector<Picture> out;
-  AVFormatContext* raw = nullptr;
-  if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return out;
-  media::InputFormatPtr ic(raw);
-  ff::avformat_find_stream_info(ic.get(), nullptr);
-  const int si = ff::av_find_best_stream(ic.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (si < 0) return out;
-  const AVCodec* dec = ff::avcodec_find_decoder(ic->streams[si]->codecpar->codec_id);
-  media::CodecContextPtr c(ff::avcodec_alloc_context3(dec));
-  ff::avcodec_parameters_to_context(c.get(), ic->streams[si]->codecpar);
-  if (ff::avcodec_open2(c.get(), dec, nullptr) < 0) return out;
-  media::PacketPtr pkt = media::MakePacket();
-  media::FramePtr f = media::MakeFrame();
-  const auto drain = [&] {
-    while (ff::avcodec_receive_frame(c.get(), f.get()) == 0) {
-      Picture p;
-      for (int plane = 0; plane < 3; ++plane) {
-        const int w = plane ? f->width / 2 : f->width, h = plane ? f->height / 2 : f->height;
-        for (int y = 0; y < h; ++y) {
-          const uint8_t* row = f->data[plane] + y * f->linesize[plane];
-          p.insert(p.end(), row, row + w);
-        }
+  fixtures::ForEachVideoPicture(path, [&](const AVFrame& f) {
+    Picture p;
+    for (int plane = 0; plane < 3; ++plane) {
+      const int w = plane ? f.width / 2 : f.width, h = plane ? f.height / 2 : f.height;
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* row = f.data[plane] + y * f.linesize[plane];
+        p.insert(p.end(), row, row + w);
       }
-      out.push_back(std::move(p));
-      ff::av_frame_unref(f.get());
     }
-  };
-  while (ff::av_read_frame(ic.get(), pkt.get()) >= 0) {
-    if (pkt->stream_index == si) ff::avcodec_send_packet(c.get(), pkt.get());
-    ff::av_packet_unref(pkt.get());
-    drain();
-  }
-  ff::avcodec_send_packet(c.get(), nullptr);
-  drain();
+    out.push_back(std::move(p));
+  });
   return out;
 }
 
